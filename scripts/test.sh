@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds and runs every test: the unit and end-to-end tests through
+# CTest (they replay the fuzzing corpus too), a short fuzzing run and the benchmark checks.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh
+ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure --parallel "$(nproc)"
+tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
+bench/check.sh

@@ -1,0 +1,199 @@
+// tamsel-cli: the editor's file-level work for batch use.
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Conversion.h"
+#include "EditorState.h"
+#include "FileIo.h"
+#include "Settings.h"
+#include "SubtitleLoad.h"
+#include "SubtitleSave.h"
+#include "TimeText.h"
+
+using namespace tamsel;
+
+namespace {
+
+const char* USAGE =
+    "usage: tamsel-cli [options] COMMAND VIDEO [ARGS]\n"
+    "\n"
+    "Works on the subtitle file beside VIDEO (same name, .ass, .ssa or .srt; a new .ass is\n"
+    "made when there is none), as the editor does.\n"
+    "\n"
+    "commands:\n"
+    "  show VIDEO            print the timeline: index, in, out, text (tab-separated)\n"
+    "  convert VIDEO         write the SRT document as .ass, or the ASS/SSA document as .srt\n"
+    "  export-txt VIDEO      write the texts to VIDEO's .txt (never over an existing one)\n"
+    "  import-txt VIDEO TXT  put the items of a revised script into the document and save\n"
+    "\n"
+    "options:\n"
+    "  --layer N             the ASS layer to edit (0-9; default 0)\n"
+    "  --settings FILE       the settings file to read (default: the editor's own)\n"
+    "  --json                show: print JSON instead of text\n"
+    "  -h, --help            this text\n";
+
+/// Messages go to stderr with their line breaks; the script to import comes from the command.
+class CliPrompts : public UserPrompts {
+ public:
+  std::string txtFile;
+  void ShowMessage(const std::string& text) override {
+    std::string s = text;
+    for (char& c : s) {
+      if (c == '\r') c = '\n';
+    }
+    std::fprintf(stderr, "tamsel-cli: %s\n", s.c_str());
+  }
+  std::string ChooseTxtFile() override { return txtFile; }
+};
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+const char* FormatName(int32_t f) { return f == FORMAT_SRT ? "srt" : f == FORMAT_SSA ? "ssa" : "ass"; }
+
+const char* EncodingName(const SubtitleDocument& d) {
+  if (d.SubUtf8Bom) return "utf-8-bom";
+  return d.SubCodePage == CodePage::Gb18030 ? "gb18030" : "utf-8";
+}
+
+void PrintTimeline(const EditorState& st, bool json) {
+  if (json) {
+    std::string out = "{\"file\":" + JsonString(st.SubFileName) + ",\"format\":\"" +
+                      FormatName(st.SubFormat) + "\",\"layer\":" + std::to_string(st.SubLayer) +
+                      ",\"encoding\":\"" + EncodingName(st) + "\",\"current\":" +
+                      std::to_string(st.SubCurr) + ",\"entries\":[";
+    for (size_t i = 0; i < st.Subs.size(); ++i) {
+      const TSub& s = st.Subs[i];
+      if (i) out += ",";
+      out += "{\"index\":" + std::to_string(i) + ",\"in\":" + std::to_string(s.TimeIn) +
+             ",\"out\":" + std::to_string(s.TimeOut) + ",\"in_text\":\"" +
+             IntToTimeAssStr(s.TimeIn) + "\",\"out_text\":\"" + IntToTimeAssStr(s.TimeOut) +
+             "\",\"text\":" + JsonString(s.Dialogue) + "}";
+    }
+    out += "]}\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return;
+  }
+  std::string out;
+  for (size_t i = 0; i < st.Subs.size(); ++i) {
+    const TSub& s = st.Subs[i];
+    out += std::to_string(i) + "\t" + IntToTimeAssStr(s.TimeIn) + "\t" +
+           IntToTimeAssStr(s.TimeOut) + "\t" + s.Dialogue + "\n";
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "tamsel-cli: %s\n", message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  std::optional<int> layer;
+  std::string settings;
+  bool json = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-h" || a == "--help") {
+      std::fputs(USAGE, stdout);
+      return 0;
+    } else if (a == "--json") {
+      json = true;
+    } else if (a == "--layer" || a == "--settings") {
+      if (i + 1 >= argc) return Fail(a + " needs a value\n" + USAGE);
+      std::string v = argv[++i];
+      if (a == "--settings") {
+        settings = v;
+        continue;
+      }
+      if (v.empty() || v.size() > 2 || v.find_first_not_of("0123456789") != std::string::npos) {
+        return Fail("--layer takes a layer number 0-9, not \"" + v + "\"");
+      }
+      layer = std::stoi(v);
+    } else if (a == "--") {
+      for (++i; i < argc; ++i) args.push_back(argv[i]);
+    } else if (a.size() > 1 && a[0] == '-' && args.empty()) {
+      return Fail("unknown option " + a + "\n" + USAGE);
+    } else {
+      args.push_back(a);
+    }
+  }
+  if (args.empty()) return Fail(std::string("no command given\n") + USAGE);
+  const std::string command = args[0];
+  const size_t wanted = command == "import-txt" ? 3 : 2;
+  if (command != "show" && command != "convert" && command != "export-txt" &&
+      command != "import-txt") {
+    return Fail("unknown command \"" + command + "\"\n" + USAGE);
+  }
+  if (args.size() != wanted) {
+    return Fail(command + (wanted == 3 ? " takes a video and a text file" : " takes one video"));
+  }
+  const std::string video = args[1];
+  if (!FileExists(video)) return Fail(video + ": no such video file");
+
+  CliPrompts prompts;
+  EditorState st;
+  st.Prompts = &prompts;
+  st.Ini = IniFile(settings.empty() ? SettingsFilePath(ExecutableDir()) : settings);
+  IniLoad(st.Ini, st.Ctrl);
+  st.VideoFileName = video;
+  st.BaseFileName = BaseNameOf(video);
+  st.WavFileName = st.BaseFileName + ".wav";
+  st.WsFileName = st.BaseFileName + ".ws";
+  st.AiFileName = st.BaseFileName + ".ai";
+  st.SizeMapFromSubs = !FileExists(st.WsFileName);
+  if (layer) st.Ctrl.LabeledEditLayer = std::to_string(*layer);
+
+  if (!SubtitleLoad(st, LayerBoxValue(st.Ctrl))) return 1;
+  st.Pictures = {/*ImageReadyGo=*/true, /*ImageNotReady=*/false, /*ImageVideoYes=*/true,
+                 /*ImageVideoNon=*/false};
+  int rc = 0;
+  if (command == "show") {
+    PrintTimeline(st, json);
+  } else if (command == "convert") {
+    const std::string target = st.BaseFileName + (st.SubFormat == FORMAT_SRT ? ".ass" : ".srt");
+    if (!ButtonSaveAsClick(st)) return 1;
+    std::fprintf(stderr, "tamsel-cli: wrote %s\n", target.c_str());
+  } else if (command == "export-txt") {
+    const std::string target = st.BaseFileName + ".txt";
+    if (FileExists(target)) return Fail(target + ": already exists; nothing was written");
+    if (!ButtonSaveAsTxtClick(st)) return 1;
+    std::fprintf(stderr, "tamsel-cli: wrote %s\n", target.c_str());
+  } else if (command == "import-txt") {
+    prompts.txtFile = args[2];
+    if (!FileExists(args[2])) return Fail(args[2] + ": no such text file");
+    if (!ButtonReLoadTxtClick(st)) return 1;
+    std::fprintf(stderr, "tamsel-cli: %s now holds the texts of %s\n", st.SubFileName.c_str(),
+                 args[2].c_str());
+  }
+  // Whatever is still pending (a newly made file) is written as the editor would on closing.
+  if (st.SubDirty && !SubtitleSave(st)) rc = 1;
+  return rc;
+}

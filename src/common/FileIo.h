@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tamsel {
+
+/// A file could not be read or written. what() is the reason in the user's language, path() the file.
+class FileError : public std::runtime_error {
+ public:
+  FileError(std::string path, const std::string& reason)
+      : std::runtime_error(reason), m_path(std::move(path)) {}
+  const std::string& path() const { return m_path; }
+
+ private:
+  std::string m_path;
+};
+
+/// Turns a UTF-8 path text into a filesystem path on every platform.
+std::filesystem::path ToPath(const std::string& utf8);
+/// Turns a filesystem path back into UTF-8 text.
+std::string FromPath(const std::filesystem::path& path);
+
+/// True when something exists at `path` that is not a folder.
+bool FileExists(const std::string& path);
+/// Size in bytes of the file at `path`, or nothing when it cannot be had.
+std::optional<std::uint64_t> FileSizeOf(const std::string& path);
+/// The whole content of a file. Throws FileError.
+std::string ReadFileBytes(const std::string& path);
+
+/// Writes `bytes` to `tmpPath`, forces them to the disk and renames the temporary file over
+/// `target`, so that `target` holds either its old or its new content, never a part. A target
+/// that exists keeps its permissions. On any failure the temporary file is removed, `target` is
+/// left as it was and FileError is thrown.
+void WriteFileThroughTemp(const std::string& target, const std::string& tmpPath,
+                          std::string_view bytes);
+
+/// The folder that holds the running executable ("" when it cannot be found).
+std::string ExecutableDir();
+
+}  // namespace tamsel

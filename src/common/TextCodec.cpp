@@ -1,0 +1,224 @@
+#include "TextCodec.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace tamsel {
+
+namespace {
+
+/// Converts with iconv; on bad input reports the byte offset where conversion stopped.
+bool Convert(const char* to, const char* from, std::string_view in, std::string& out,
+             size_t* badOffset) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
+  }
+  out.clear();
+  out.resize(in.size() * 2 + 16);
+  char* src = const_cast<char*>(in.data());
+  size_t srcLeft = in.size();
+  size_t done = 0;
+  bool ok = true;
+  while (srcLeft > 0) {
+    char* dst = out.data() + done;
+    size_t dstLeft = out.size() - done;
+    size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    done = out.size() - dstLeft;
+    if (r == static_cast<size_t>(-1)) {
+      if (errno == E2BIG) {
+        out.resize(out.size() * 2);
+        continue;
+      }
+      ok = false;  // EILSEQ or EINVAL (cut short at the end)
+      if (badOffset) *badOffset = in.size() - srcLeft;
+      break;
+    }
+  }
+  if (ok) {
+    // Flush any shift state.
+    char* dst = out.data() + done;
+    size_t dstLeft = out.size() - done;
+    iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+    done = out.size() - dstLeft;
+  }
+  iconv_close(cd);
+  out.resize(done);
+  return ok;
+}
+
+/// 1-based line number of byte `offset` in text whose line breaks are single bytes.
+int LineOfByte(std::string_view bytes, size_t offset) {
+  int line = 1;
+  for (size_t i = 0; i < offset && i < bytes.size(); ++i) {
+    if (bytes[i] == '\n') ++line;
+    else if (bytes[i] == '\r' && (i + 1 >= bytes.size() || bytes[i + 1] != '\n')) ++line;
+  }
+  return line;
+}
+
+/// The same for UTF-16 code units.
+int LineOfUnit(std::string_view bytes, size_t offset, bool bigEndian) {
+  int line = 1;
+  for (size_t i = 0; i + 1 < bytes.size() && i < offset; i += 2) {
+    unsigned u = bigEndian ? (uint8_t(bytes[i]) << 8 | uint8_t(bytes[i + 1]))
+                           : (uint8_t(bytes[i + 1]) << 8 | uint8_t(bytes[i]));
+    unsigned next = 0;
+    if (i + 3 < bytes.size()) {
+      next = bigEndian ? (uint8_t(bytes[i + 2]) << 8 | uint8_t(bytes[i + 3]))
+                       : (uint8_t(bytes[i + 3]) << 8 | uint8_t(bytes[i + 2]));
+    }
+    if (u == '\n' || (u == '\r' && next != '\n')) ++line;
+  }
+  return line;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+  const auto* end = p + s.size();
+  while (p < end) {
+    // Fast path over ASCII, eight bytes at a time.
+    while (end - p >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      if (w & 0x8080808080808080ULL) break;
+      p += 8;
+    }
+    if (p >= end) break;
+    uint8_t c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    int n;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+      n = 1;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 2;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (end - p <= n) return false;
+    for (int k = 1; k <= n; ++k) {
+      if ((p[k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[k] & 0x3F);
+    }
+    if ((n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    p += n + 1;
+  }
+  return true;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  const size_t n = text.size();
+  while (start < n) {
+    size_t i = start;
+    while (i < n && text[i] != '\n' && text[i] != '\r') ++i;
+    lines.emplace_back(text.substr(start, i - start));
+    if (i >= n) break;
+    start = (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ? i + 2 : i + 1;
+  }
+  return lines;
+}
+
+DecodedText DecodeTextFile(std::string_view bytes) {
+  DecodedText out;
+  std::string utf8;
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    out.Utf8Bom = true;
+    std::string_view body = bytes.substr(3);
+    if (!IsValidUtf8(body)) {
+      // Find the first bad line to name it.
+      auto lines = SplitLines(body);
+      for (size_t i = 0; i < lines.size(); ++i) {
+        if (!IsValidUtf8(lines[i])) {
+          throw TextDecodeError(static_cast<int>(i) + 1, "文件标明为UTF-8，但这一行含有无效的UTF-8字节");
+        }
+      }
+    }
+    out.Lines = SplitLines(body);
+    return out;
+  }
+  if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
+    const bool be = bytes[0] == '\xFE';
+    out.Utf16 = true;
+    std::string_view body = bytes.substr(2);
+    size_t bad = 0;
+    if (!Convert("UTF-8", be ? "UTF-16BE" : "UTF-16LE", body, utf8, &bad)) {
+      throw TextDecodeError(LineOfUnit(body, bad, be), "文件标明为UTF-16，但这一行含有无效的UTF-16数据");
+    }
+    out.Lines = SplitLines(utf8);
+    return out;
+  }
+  if (IsValidUtf8(bytes)) {
+    out.Lines = SplitLines(bytes);
+    return out;
+  }
+  out.Plain = CodePage::Gb18030;
+  size_t bad = 0;
+  if (!Convert("UTF-8", "GB18030", bytes, utf8, &bad)) {
+    throw TextDecodeError(LineOfByte(bytes, bad), "这一行的字节既不是UTF-8也不是GB18030编码的文字");
+  }
+  out.Lines = SplitLines(utf8);
+  return out;
+}
+
+std::string EncodeTextFile(const std::vector<std::string>& lines, bool utf8Bom, CodePage plain) {
+  size_t total = utf8Bom ? 3 : 0;
+  for (const auto& l : lines) total += l.size() + 2;
+  std::string text;
+  text.reserve(total);
+  if (utf8Bom) text.append("\xEF\xBB\xBF");
+  for (const auto& l : lines) {
+    text.append(l);
+    text.append("\r\n");
+  }
+  if (utf8Bom || plain == CodePage::Utf8) return text;
+  std::string out;
+  size_t bad = 0;
+  if (!Convert("GB18030", "UTF-8", text, out, &bad)) {
+    throw std::runtime_error("text cannot be written in GB18030");
+  }
+  return out;
+}
+
+size_t Utf8PrefixBytes(std::string_view s, size_t chars) {
+  size_t i = 0;
+  while (chars > 0 && i < s.size()) {
+    ++i;
+    while (i < s.size() && (static_cast<uint8_t>(s[i]) & 0xC0) == 0x80) ++i;
+    --chars;
+  }
+  return i;
+}
+
+size_t Utf8Length(std::string_view s) {
+  size_t n = 0;
+  for (char c : s) n += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+std::string Utf8Copy(std::string_view s, size_t first, size_t count) {
+  if (first < 1) first = 1;
+  size_t b = Utf8PrefixBytes(s, first - 1);
+  std::string_view rest = s.substr(b);
+  return std::string(rest.substr(0, Utf8PrefixBytes(rest, count)));
+}
+
+}  // namespace tamsel

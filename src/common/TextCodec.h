@@ -1,0 +1,53 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tamsel {
+
+/// How a text file without a byte-order mark is written: the encoding it was read in.
+enum class CodePage { Utf8, Gb18030 };
+
+/// The bytes of a text file could not be turned into text. line() is 1-based.
+class TextDecodeError : public std::runtime_error {
+ public:
+  TextDecodeError(int line, const std::string& what) : std::runtime_error(what), m_line(line) {}
+  int line() const { return m_line; }
+
+ private:
+  int m_line;
+};
+
+/// A text file turned into UTF-8 lines, with what is needed to write it back alike.
+struct DecodedText {
+  std::vector<std::string> Lines;
+  bool Utf8Bom = false;  ///< began with EF BB BF
+  bool Utf16 = false;    ///< began with a UTF-16 byte-order mark
+  CodePage Plain = CodePage::Utf8;  ///< without a mark: UTF-8 when valid, else GB18030
+};
+
+/// Decodes a whole text file: UTF-8 with mark, UTF-16 with mark, otherwise UTF-8 when the
+/// bytes are valid UTF-8, else GB18030. Lines end at CR LF, LF or a lone CR; a line ending
+/// at the end of the file does not start another line. Throws TextDecodeError.
+DecodedText DecodeTextFile(std::string_view bytes);
+
+/// The bytes of a text file: every line followed by CR LF, with the UTF-8 mark when `utf8Bom`,
+/// else in `plain`.
+std::string EncodeTextFile(const std::vector<std::string>& lines, bool utf8Bom, CodePage plain);
+
+/// True when `s` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool IsValidUtf8(std::string_view s);
+
+/// Splits UTF-8 text into lines at CR LF, LF and lone CR.
+std::vector<std::string> SplitLines(std::string_view text);
+
+/// Byte length of the first `chars` characters of UTF-8 text `s` (all of it when shorter).
+size_t Utf8PrefixBytes(std::string_view s, size_t chars);
+/// Number of characters in UTF-8 text.
+size_t Utf8Length(std::string_view s);
+/// Characters `first` (1-based) .. `first` + `count` - 1 of UTF-8 text, as far as they exist.
+std::string Utf8Copy(std::string_view s, size_t first, size_t count);
+
+}  // namespace tamsel

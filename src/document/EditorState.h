@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Controls.h"
+#include "IniFile.h"
+#include "TextCodec.h"
+#include "Timeline.h"
+#include "UserPrompts.h"
+
+namespace tamsel {
+
+/// The window's title.
+inline constexpr const char* PROGRAM_TITLE = "Tamsel时间轴 V1.0 beta9";
+
+/// Subtitle formats, the values of `SubFormat`.
+enum : int32_t { FORMAT_SRT = 0, FORMAT_SSA = 1, FORMAT_ASS = 2 };
+
+/// The open subtitle document. A load builds a whole new one and puts it in place only when it
+/// succeeded, so a failed load never leaves a half-read document behind.
+struct SubtitleDocument {
+  std::vector<TSub> Subs;               ///< the timeline, in ascending TimeIn
+  std::vector<TSub> SubsBase;           ///< ASS/SSA: event ranges and times as last written
+  std::vector<TAssOriginal> AssLines;   ///< ASS/SSA: every line of the file
+  std::vector<TAssSort> AssEvents;      ///< ASS/SSA: the edited layer's events by time
+  std::vector<TWavSelect> WavSel;       ///< coverage map, one cell per centisecond
+  int32_t SubCurr = 0;                  ///< current entry, -1 for an empty timeline
+  bool SubDirty = false;                ///< changes not yet on disk
+  int32_t SubFormat = FORMAT_ASS;       ///< FORMAT_SRT, FORMAT_SSA or FORMAT_ASS
+  bool SubUtf8Bom = false;              ///< write UTF-8 with the byte-order mark
+  CodePage SubCodePage = CodePage::Utf8;  ///< without the mark: the encoding the file was read in
+  int32_t SubLayer = 0;                 ///< ASS/SSA: the layer being edited
+  std::string SubFileName;              ///< the subtitle file being edited
+  std::string TmpFileName;              ///< BaseFileName + ".tmp", every write goes through it
+  bool SaveFailureReported = false;     ///< a failed write has been reported; quiet till one succeeds
+};
+
+/// Which of the start screen's state pictures are shown.
+struct StartPictures {
+  bool ImageReadyGo = false;
+  bool ImageNotReady = true;
+  bool ImageVideoYes = false;
+  bool ImageVideoNon = true;
+};
+
+/// Everything the editor works on, owned by the main window and passed to the operations.
+struct EditorState : SubtitleDocument {
+  std::string BaseFileName;    ///< the video's path without its extension
+  std::string VideoFileName;
+  std::string WavFileName;
+  std::string WsFileName;
+  std::string AiFileName;
+  /// No waveform file is at hand (the command line): size the coverage map from the timeline.
+  bool SizeMapFromSubs = false;
+
+  int32_t SaveCountdown = 0;   ///< autosave delay in timer ticks
+  int32_t ReadyState = 1;      ///< 1 start screen, 2 editing
+  std::string Caption = PROGRAM_TITLE;  ///< the window caption
+  StartPictures Pictures;
+
+  Controls Ctrl;               ///< the settings and tools pages
+  IniFile Ini;                 ///< the settings file
+  UserPrompts* Prompts = nullptr;  ///< may be null: messages are then only kept in LastMessage
+  std::string LastMessage;     ///< the last message shown
+
+  /// Shows a message to the user.
+  void Tell(const std::string& text) {
+    LastMessage = text;
+    if (Prompts) Prompts->ShowMessage(text);
+  }
+};
+
+/// The base name of a video path: the path without the extension of its file name.
+std::string BaseNameOf(const std::string& videoPath);
+
+}  // namespace tamsel

@@ -1,0 +1,149 @@
+#include "SubtitleSave.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "FileIo.h"
+#include "TextCodec.h"
+#include "TimeText.h"
+
+namespace tamsel {
+
+namespace {
+
+/// Round to the nearest integer, halves to even, kept within 32 bits.
+int32_t RoundHalfEven(double v) {
+  const double r = std::nearbyint(v);
+  if (r >= static_cast<double>(INT32_MAX)) return INT32_MAX;
+  if (r <= static_cast<double>(INT32_MIN)) return INT32_MIN;
+  return static_cast<int32_t>(r);
+}
+
+int32_t Saturate(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+void SetEventTimes(SubtitleDocument& doc, TAssSort& e, int32_t timeIn, int32_t timeOut) {
+  e.TimeIn = timeIn;
+  e.TimeOut = timeOut;
+  TAssOriginal& line = doc.AssLines[e.index];
+  line.TimeIn = timeIn;
+  line.TimeOut = timeOut;
+  line.Original = RebuildEventLine(line);
+}
+
+}  // namespace
+
+std::string RebuildEventLine(const TAssOriginal& line) {
+  return "Dialogue: " + std::to_string(std::max(line.Layer, 0)) + "," +
+         IntToTimeAssStr(line.TimeIn) + "," + IntToTimeAssStr(line.TimeOut) + "," +
+         line.DoNotCare + line.Dialogue;
+}
+
+std::vector<std::string> SplitDisplayLines(const std::string& d) {
+  std::vector<std::string> out;
+  size_t from = 0;
+  for (size_t bar; (bar = d.find("||", from)) != std::string::npos; from = bar + 2) {
+    out.push_back(d.substr(from, bar - from));
+  }
+  out.push_back(d.substr(from));
+  return out;
+}
+
+std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs) {
+  std::vector<std::string> lines;
+  lines.reserve(subs.size() * 4);
+  for (size_t i = 0; i < subs.size(); ++i) {
+    lines.push_back(std::to_string(i + 1));
+    lines.push_back(IntToTimeStr(subs[i].TimeIn) + " --> " + IntToTimeStr(subs[i].TimeOut));
+    for (auto& text : SplitDisplayLines(subs[i].Dialogue)) lines.push_back(std::move(text));
+    lines.emplace_back();
+  }
+  return lines;
+}
+
+void ApplyChangedEntries(SubtitleDocument& doc) {
+  for (size_t i = 0; i < doc.Subs.size() && i < doc.SubsBase.size(); ++i) {
+    TSub& sub = doc.Subs[i];
+    if (!sub.Changed) continue;
+    TSub& base = doc.SubsBase[i];
+    if (base.IndexBegin == base.IndexEnd) {
+      SetEventTimes(doc, doc.AssEvents[base.IndexBegin], sub.TimeIn, sub.TimeOut);
+    } else {
+      // The merged events move and stretch with the entry. An entry last written with no span
+      // has nothing to stretch: its events only move.
+      const int64_t baseSpan = static_cast<int64_t>(base.TimeOut) - base.TimeIn;
+      const float scale =
+          baseSpan == 0 ? 1.0f
+                        : static_cast<float>(static_cast<double>(int64_t(sub.TimeOut) - sub.TimeIn) /
+                                             static_cast<double>(baseSpan));
+      for (int32_t k = base.IndexBegin; k <= base.IndexEnd; ++k) {
+        TAssSort& e = doc.AssEvents[k];
+        const int64_t s = e.TimeIn;
+        const int64_t d = static_cast<int64_t>(e.TimeOut) - s;
+        const int32_t start = Saturate(
+            int64_t(sub.TimeIn) + RoundHalfEven(static_cast<double>(s - base.TimeIn) * scale));
+        const int32_t end =
+            Saturate(int64_t(start) + RoundHalfEven(static_cast<double>(d) * scale));
+        SetEventTimes(doc, e, start, end);
+      }
+    }
+    base.TimeIn = sub.TimeIn;
+    base.TimeOut = sub.TimeOut;
+    sub.Changed = false;
+  }
+}
+
+bool SubtitleSave(EditorState& st) {
+  std::vector<std::string> lines;
+  if (st.SubFormat == FORMAT_SRT) {
+    lines = SrtFileLines(st.Subs);
+  } else {
+    ApplyChangedEntries(st);
+    lines.reserve(st.AssLines.size());
+    for (const auto& line : st.AssLines) lines.push_back(line.Original);
+  }
+  try {
+    WriteFileThroughTemp(st.SubFileName, st.TmpFileName,
+                         EncodeTextFile(lines, st.SubUtf8Bom, st.SubCodePage));
+  } catch (const std::exception& e) {
+    if (!st.SaveFailureReported) {
+      st.SaveFailureReported = true;
+      st.Tell(st.SubFileName + "\r" + "字幕保存失败：" + e.what() + "\r" +
+              "修改仍保留在程序中，会继续尝试保存。");
+    }
+    return false;
+  }
+  st.SubDirty = false;
+  st.SaveFailureReported = false;
+  st.Caption += st.SubFormat == FORMAT_SRT ? "　" : "　　　";
+  return true;
+}
+
+void Timer4SaveFileTimer(EditorState& st) {
+  if (st.SubDirty) {
+    if (--st.SaveCountdown < 0) {
+      SubtitleSave(st);
+      st.SaveCountdown = st.Ctrl.RadioGroupPower;
+    }
+    return;
+  }
+  const std::string sign = SAVED_SIGN;
+  if (st.Caption.size() >= sign.size() &&
+      st.Caption.compare(st.Caption.size() - sign.size(), sign.size(), sign) == 0) {
+    st.Caption.erase(st.Caption.size() - sign.size());
+  }
+}
+
+void CloseDocument(EditorState& st) {
+  if ((st.Pictures.ImageReadyGo || st.ReadyState == 2) && st.SubDirty) SubtitleSave(st);
+  st.Ini.WriteInteger("setup", "SubCurr", st.SubCurr);
+  try {
+    st.Ini.UpdateFile();
+  } catch (const FileError&) {
+    // Losing the remembered subtitle index is not worth holding up the exit for.
+  }
+}
+
+}  // namespace tamsel

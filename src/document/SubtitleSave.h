@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "EditorState.h"
+
+namespace tamsel {
+
+/// The caption signs of a write: one ideographic space after an SRT write, three after an
+/// ASS/SSA write; the autosave timer takes one away per idle tick.
+inline constexpr const char* SAVED_SIGN = "　";
+
+/// An ASS/SSA event line rebuilt from its fields:
+/// "Dialogue: " + layer + "," + start + "," + end + "," + DoNotCare + Dialogue.
+std::string RebuildEventLine(const TAssOriginal& line);
+
+/// The display lines of an entry's text: the pieces between its "||" separators (one empty
+/// line for an empty text).
+std::vector<std::string> SplitDisplayLines(const std::string& dialogue);
+
+/// The lines of the SRT file for a timeline.
+std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs);
+
+/// Moves the events of every changed entry to the entry's times and rebuilds their lines
+/// (ASS/SSA); clears the Changed flags.
+void ApplyChangedEntries(SubtitleDocument& doc);
+
+/// Writes the document back to its subtitle file through the temporary file. Returns true when
+/// the file was written; on failure SubDirty stays set and the failure is told once.
+bool SubtitleSave(EditorState& st);
+
+/// The autosave timer's tick (every 200 ms).
+void Timer4SaveFileTimer(EditorState& st);
+
+/// The document's part of closing the window: pending changes are written and "SubCurr" is
+/// kept in the settings file.
+void CloseDocument(EditorState& st);
+
+}  // namespace tamsel
