@@ -1,0 +1,88 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "EditorState.h"
+#include "FileIo.h"
+#include "UserPrompts.h"
+
+namespace tamsel::test {
+
+/// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device rd;
+    m_path = std::filesystem::temp_directory_path() /
+             ("tamsel-test-" + std::to_string(rd()) + std::to_string(rd()));
+    std::filesystem::create_directories(m_path);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+  }
+  std::string Path(const std::string& name = "") const {
+    return FromPath(name.empty() ? m_path : m_path / ToPath(name));
+  }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(ToPath(path), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadBytes(const std::string& path) { return ReadFileBytes(path); }
+
+/// Lines joined with CR LF after each, as the editor writes them.
+inline std::string CrLf(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const auto& l : lines) s += l + "\r\n";
+  return s;
+}
+
+inline const std::string BOM = "\xEF\xBB\xBF";
+
+/// Records messages; answers the script dialog with a set path.
+class RecordingPrompts : public UserPrompts {
+ public:
+  std::vector<std::string> messages;
+  std::string txtAnswer;
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  std::string ChooseTxtFile() override { return txtAnswer; }
+};
+
+/// An editor state for a video "v.mp4" in `dir`, with a waveform file of `slots` slots.
+struct Fixture {
+  TempDir dir;
+  RecordingPrompts prompts;
+  EditorState st;
+
+  explicit Fixture(size_t slots = 100000) {
+    st.Prompts = &prompts;
+    st.VideoFileName = dir.Path("v.mp4");
+    st.BaseFileName = dir.Path("v");
+    st.WsFileName = dir.Path("v.ws");
+    WriteBytes(st.WsFileName, std::string(slots * 2, '\0'));
+  }
+  std::string File(const std::string& ext) const { return st.BaseFileName + ext; }
+};
+
+}  // namespace tamsel::test
+
+#include "TextCodec.h"
+
+namespace tamsel::test {
+/// The lines of a text file's bytes.
+inline std::vector<std::string> DecodeLines(const std::string& bytes) {
+  return DecodeTextFile(bytes).Lines;
+}
+}  // namespace tamsel::test
