@@ -118,7 +118,7 @@ bool ButtonSaveAsClick(EditorState& st) {
     return false;
   }
   st.SubDirty = true;
-  st.Caption += "　　　";
+  AppendSavedSign(st.Caption, 3);
   SubtitleLoad(st, LayerBoxValue(st.Ctrl));
   return true;
 }

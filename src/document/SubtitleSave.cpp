@@ -35,6 +35,13 @@ void SetEventTimes(SubtitleDocument& doc, TAssSort& e, int32_t timeIn, int32_t t
 
 }  // namespace
 
+void AppendSavedSign(std::string& caption, int count) {
+  // A sign still fading from the last write is replaced, not lengthened.
+  const std::string sign = SAVED_SIGN;
+  while (caption.ends_with(sign)) caption.erase(caption.size() - sign.size());
+  for (int i = 0; i < count; ++i) caption += sign;
+}
+
 std::string RebuildEventLine(const TAssOriginal& line) {
   return "Dialogue: " + std::to_string(std::max(line.Layer, 0)) + "," +
          IntToTimeAssStr(line.TimeIn) + "," + IntToTimeAssStr(line.TimeOut) + "," +
@@ -117,7 +124,7 @@ bool SubtitleSave(EditorState& st) {
   }
   st.SubDirty = false;
   st.SaveFailureReported = false;
-  st.Caption += st.SubFormat == FORMAT_SRT ? "　" : "　　　";
+  AppendSavedSign(st.Caption, st.SubFormat == FORMAT_SRT ? 1 : 3);
   return true;
 }
 
@@ -129,10 +136,8 @@ void Timer4SaveFileTimer(EditorState& st) {
     }
     return;
   }
-  const std::string sign = SAVED_SIGN;
-  if (st.Caption.size() >= sign.size() &&
-      st.Caption.compare(st.Caption.size() - sign.size(), sign.size(), sign) == 0) {
-    st.Caption.erase(st.Caption.size() - sign.size());
+  if (st.Caption.ends_with(SAVED_SIGN)) {
+    st.Caption.erase(st.Caption.size() - std::string_view(SAVED_SIGN).size());
   }
 }
 

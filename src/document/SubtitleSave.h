@@ -11,6 +11,9 @@ namespace tamsel {
 /// ASS/SSA write; the autosave timer takes one away per idle tick.
 inline constexpr const char* SAVED_SIGN = "　";
 
+/// Puts `count` saved signs at the end of the caption in place of any still showing.
+void AppendSavedSign(std::string& caption, int count);
+
 /// An ASS/SSA event line rebuilt from its fields:
 /// "Dialogue: " + layer + "," + start + "," + end + "," + DoNotCare + Dialogue.
 std::string RebuildEventLine(const TAssOriginal& line);
