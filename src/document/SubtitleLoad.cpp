@@ -20,6 +20,10 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 std::string LineNo(int line) { return "第" + std::to_string(line) + "行："; }
 
+bool IsBlank(std::string_view line) {
+  return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
 int32_t ClampSubCurr(int32_t saved, size_t count) {
   if (count == 0) return -1;
   return std::clamp<int32_t>(saved, 0, static_cast<int32_t>(count) - 1);
@@ -147,8 +151,9 @@ void ParseSrt(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
     }
     sub.IndexBegin = sub.IndexEnd = static_cast<int32_t>(j) + 1;
     if (++k >= lines.size()) break;
-    // The text runs to the first empty line; an empty first line means an empty text.
-    for (bool first = true; k < lines.size() && !lines[k].empty(); ++k, first = false) {
+    // The text runs to the first empty line (spaces alone count as empty, as many files have
+    // them there); an empty first line means an empty text.
+    for (bool first = true; k < lines.size() && !IsBlank(lines[k]); ++k, first = false) {
       if (hasArrow(lines[k])) {
         throw LoadError(static_cast<int>(k) + 1,
                         "字幕文本里出现了“ --> ”，分不清哪一行是时间行（是否少了一个空行？）");

@@ -130,6 +130,11 @@ TEST(SubtitleLoad, SrtEntryWithAnEmptyTextKeepsTheNextEntry) {
              "1\n00:00:01,000 --> 00:00:02,000\n\n2\n00:00:03,000 --> 00:00:04,000\nnext\n");
   ASSERT_TRUE(SubtitleLoad(f.st, 0));
   EXPECT_EQ(Timeline(f.st), (std::vector<Span>{{100, 200, ""}, {300, 400, "next"}}));
+  // A separator line holding only spaces ends the text too.
+  WriteBytes(f.File(".srt"),
+             "1\n00:00:01,000 --> 00:00:02,000\na\n  \n2\n00:00:03,000 --> 00:00:04,000\nb\n");
+  ASSERT_TRUE(SubtitleLoad(f.st, 0));
+  EXPECT_EQ(Timeline(f.st), (std::vector<Span>{{100, 200, "a"}, {300, 400, "b"}}));
 }
 
 TEST(SubtitleLoad, SrtWithoutTheFirstNumberOrAFinalText) {
