@@ -10,6 +10,9 @@
 #include <io.h>
 #include <windows.h>
 #else
+#ifdef __APPLE__
+#include <mach-o/dyld.h>
+#endif
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -134,8 +137,16 @@ void WriteFileThroughTemp(const std::string& target, const std::string& tmpPath,
 }
 
 std::string ExecutableDir() {
+#ifdef __APPLE__
+  char buf[4096];
+  uint32_t size = sizeof buf;
+  if (_NSGetExecutablePath(buf, &size) != 0) return "";
+  std::error_code ec;
+  fs::path exe = fs::canonical(buf, ec);
+#else
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+#endif
   if (ec) return "";
   return FromPath(exe.parent_path());
 }
