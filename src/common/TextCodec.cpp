@@ -179,23 +179,24 @@ DecodedText DecodeTextFile(std::string_view bytes) {
   return out;
 }
 
-std::string EncodeTextFile(const std::vector<std::string>& lines, bool utf8Bom, CodePage plain) {
-  size_t total = utf8Bom ? 3 : 0;
-  for (const auto& l : lines) total += l.size() + 2;
-  std::string text;
-  text.reserve(total);
-  if (utf8Bom) text.append("\xEF\xBB\xBF");
-  for (const auto& l : lines) {
-    text.append(l);
-    text.append("\r\n");
-  }
-  if (utf8Bom || plain == CodePage::Utf8) return text;
+std::string EncodeText(std::string text, bool utf8Bom, CodePage plain) {
+  if (utf8Bom) return text.insert(0, "\xEF\xBB\xBF");
+  if (plain == CodePage::Utf8) return text;
   std::string out;
   size_t bad = 0;
   if (!Convert("GB18030", "UTF-8", text, out, &bad)) {
     throw std::runtime_error("text cannot be written in GB18030");
   }
   return out;
+}
+
+std::string EncodeTextFile(const std::vector<std::string>& lines, bool utf8Bom, CodePage plain) {
+  size_t total = 3;
+  for (const auto& l : lines) total += l.size() + 2;
+  std::string text;
+  text.reserve(total);
+  for (const auto& l : lines) text.append(l).append("\r\n");
+  return EncodeText(std::move(text), utf8Bom, plain);
 }
 
 size_t Utf8PrefixBytes(std::string_view s, size_t chars) {

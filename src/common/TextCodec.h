@@ -33,6 +33,10 @@ struct DecodedText {
 /// at the end of the file does not start another line. Throws TextDecodeError.
 DecodedText DecodeTextFile(std::string_view bytes);
 
+/// The bytes of a text file from its text composed in UTF-8 (every line already ending in
+/// CR LF): with the UTF-8 mark in front when `utf8Bom`, else in `plain`.
+std::string EncodeText(std::string text, bool utf8Bom, CodePage plain);
+
 /// The bytes of a text file: every line followed by CR LF, with the UTF-8 mark when `utf8Bom`,
 /// else in `plain`.
 std::string EncodeTextFile(const std::vector<std::string>& lines, bool utf8Bom, CodePage plain);

@@ -1,6 +1,7 @@
 #include "SubtitleSave.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 
@@ -33,6 +34,8 @@ void SetEventTimes(SubtitleDocument& doc, TAssSort& e, int32_t timeIn, int32_t t
   line.Original = RebuildEventLine(line);
 }
 
+constexpr std::string_view CRLF = "\r\n";
+
 }  // namespace
 
 void AppendSavedSign(std::string& caption, int count) {
@@ -58,16 +61,40 @@ std::vector<std::string> SplitDisplayLines(const std::string& d) {
   return out;
 }
 
-std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs) {
-  std::vector<std::string> lines;
-  lines.reserve(subs.size() * 4);
+std::string SrtFileText(const std::vector<TSub>& subs) {
+  size_t total = 3;
+  for (const auto& sub : subs) total += sub.Dialogue.size() + 48;
+  std::string out;
+  out.reserve(total);
+  char number[16];
   for (size_t i = 0; i < subs.size(); ++i) {
-    lines.push_back(std::to_string(i + 1));
-    lines.push_back(IntToTimeStr(subs[i].TimeIn) + " --> " + IntToTimeStr(subs[i].TimeOut));
-    for (auto& text : SplitDisplayLines(subs[i].Dialogue)) lines.push_back(std::move(text));
-    lines.emplace_back();
+    out.append(number, std::to_chars(number, number + sizeof number, i + 1).ptr).append(CRLF);
+    AppendTimeStr(out, subs[i].TimeIn);
+    out.append(" --> ");
+    AppendTimeStr(out, subs[i].TimeOut);
+    out.append(CRLF);
+    // Each "||" of the text starts another line.
+    const std::string& d = subs[i].Dialogue;
+    size_t from = 0;
+    for (size_t bar; (bar = d.find("||", from)) != std::string::npos; from = bar + 2) {
+      out.append(d, from, bar - from).append(CRLF);
+    }
+    out.append(d, from).append(CRLF).append(CRLF);
   }
-  return lines;
+  return out;
+}
+
+std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs) {
+  return SplitLines(SrtFileText(subs));
+}
+
+std::string AssFileText(const std::vector<TAssOriginal>& lines) {
+  size_t total = 3;
+  for (const auto& line : lines) total += line.Original.size() + 2;
+  std::string out;
+  out.reserve(total);
+  for (const auto& line : lines) out.append(line.Original).append(CRLF);
+  return out;
 }
 
 void ApplyChangedEntries(SubtitleDocument& doc) {
@@ -103,17 +130,11 @@ void ApplyChangedEntries(SubtitleDocument& doc) {
 }
 
 bool SubtitleSave(EditorState& st) {
-  std::vector<std::string> lines;
-  if (st.SubFormat == FORMAT_SRT) {
-    lines = SrtFileLines(st.Subs);
-  } else {
-    ApplyChangedEntries(st);
-    lines.reserve(st.AssLines.size());
-    for (const auto& line : st.AssLines) lines.push_back(line.Original);
-  }
+  if (st.SubFormat != FORMAT_SRT) ApplyChangedEntries(st);
   try {
+    std::string text = st.SubFormat == FORMAT_SRT ? SrtFileText(st.Subs) : AssFileText(st.AssLines);
     WriteFileThroughTemp(st.SubFileName, st.TmpFileName,
-                         EncodeTextFile(lines, st.SubUtf8Bom, st.SubCodePage));
+                         EncodeText(std::move(text), st.SubUtf8Bom, st.SubCodePage));
   } catch (const std::exception& e) {
     if (!st.SaveFailureReported) {
       st.SaveFailureReported = true;

@@ -1,5 +1,7 @@
 #include "TimeText.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "TextCodec.h"
@@ -8,10 +10,29 @@ namespace tamsel {
 
 namespace {
 
-/// Decimal digits of v, left-padded with zeros to `width`; wider values keep every digit.
-std::string Pad(int64_t v, size_t width) {
-  std::string d = std::to_string(v);
-  return d.size() >= width ? d : std::string(width - d.size(), '0') + d;
+/// Writes a time as hours, minutes, seconds and centiseconds (or milliseconds); negative times
+/// read as zero. Hours wider than `hourWidth` keep every digit.
+void AppendTime(std::string& out, int32_t t, int hourWidth, char fraction, bool millis) {
+  if (t < 0) t = 0;
+  const int32_t h = t / 360000, m = (t % 360000) / 6000, s = (t % 6000) / 100, c = t % 100;
+  char buf[32];
+  char* p = buf;
+  char digits[12];
+  char* end = std::to_chars(digits, digits + sizeof digits, h).ptr;
+  for (int pad = hourWidth - static_cast<int>(end - digits); pad > 0; --pad) *p++ = '0';
+  p = std::copy(digits, end, p);
+  const auto two = [&p](int32_t v) {
+    *p++ = static_cast<char>('0' + v / 10);
+    *p++ = static_cast<char>('0' + v % 10);
+  };
+  *p++ = ':';
+  two(m);
+  *p++ = ':';
+  two(s);
+  *p++ = fraction;
+  two(c);
+  if (millis) *p++ = '0';
+  out.append(buf, static_cast<size_t>(p - buf));
 }
 
 /// A whole number as the RTL reads it: leading spaces, an optional sign, decimal digits or "$"/
@@ -57,16 +78,24 @@ size_t LeadingDigits(std::string_view s) {
 
 }  // namespace
 
+void AppendTimeStr(std::string& out, int32_t t) {
+  AppendTime(out, t, /*hourWidth=*/2, ',', /*millis=*/true);
+}
+
+void AppendTimeAssStr(std::string& out, int32_t t) {
+  AppendTime(out, t, /*hourWidth=*/1, '.', /*millis=*/false);
+}
+
 std::string IntToTimeStr(int32_t t) {
-  if (t < 0) return "00:00:00,000";
-  const int64_t h = t / 360000, m = (t % 360000) / 6000, s = (t % 6000) / 100, c = t % 100;
-  return Pad(h, 2) + ":" + Pad(m, 2) + ":" + Pad(s, 2) + "," + Pad(c * 10, 3);
+  std::string s;
+  AppendTimeStr(s, t);
+  return s;
 }
 
 std::string IntToTimeAssStr(int32_t t) {
-  if (t < 0) return "0:00:00.00";
-  const int64_t h = t / 360000, m = (t % 360000) / 6000, s = (t % 6000) / 100, c = t % 100;
-  return Pad(h, 1) + ":" + Pad(m, 2) + ":" + Pad(s, 2) + "." + Pad(c, 2);
+  std::string s;
+  AppendTimeAssStr(s, t);
+  return s;
 }
 
 int32_t StrToPercentS(std::string_view S) {

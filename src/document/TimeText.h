@@ -18,6 +18,11 @@ class TimeTextError : public std::runtime_error {
   std::string m_text;
 };
 
+/// Appends a time in SRT notation (as IntToTimeStr) to `out`.
+void AppendTimeStr(std::string& out, int32_t t);
+/// Appends a time in ASS notation (as IntToTimeAssStr) to `out`.
+void AppendTimeAssStr(std::string& out, int32_t t);
+
 /// SRT notation HH:MM:SS,mmm of a time in centiseconds; negative times read as zero.
 /// Hours past 99 are written in full so that no time wraps around.
 std::string IntToTimeStr(int32_t t);
