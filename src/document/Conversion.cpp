@@ -1,6 +1,7 @@
 #include "Conversion.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "FileIo.h"
 #include "SubtitleLoad.h"
@@ -25,9 +26,28 @@ size_t FirstEventLine(const std::vector<TAssOriginal>& lines) {
 }
 
 /// How long a new entry with `text` stays, by the speaking-speed setting.
-int32_t LengthEstimate(const std::string& text, int speed) {
-  return static_cast<int32_t>(text.size() * 20 / static_cast<size_t>(speed + 1));
+int64_t LengthEstimate(const std::string& text, int speed) {
+  return static_cast<int64_t>(text.size() * 20 / static_cast<size_t>(speed + 1));
 }
+
+/// Parking times for appended entries: from `t` on, each as long as its text needs and 1 s
+/// apart, never past the latest time a file may hold.
+class Parking {
+ public:
+  explicit Parking(int64_t start) : m_t(start) {}
+  std::pair<int32_t, int32_t> Next(const std::string& text, int speed) {
+    const int64_t in = std::min<int64_t>(m_t, MAX_TIME);
+    const int64_t out = std::min<int64_t>(in + LengthEstimate(text, speed), MAX_TIME);
+    m_t = out + 100;
+    return {static_cast<int32_t>(in), static_cast<int32_t>(out)};
+  }
+
+ private:
+  int64_t m_t;
+};
+
+/// An SRT file cannot hold a text line with the arrow of its time lines.
+constexpr std::string_view SRT_ARROW = " --> ";
 
 void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
   for (size_t p = 0; (p = s.find(from, p)) != std::string::npos; p += to.size()) {
@@ -109,6 +129,15 @@ bool ButtonSaveAsClick(EditorState& st) {
     st.Tell(target + "\r" + "这个文件已经存在，转换不会覆盖它。");
     return false;
   }
+  if (!srt) {
+    for (const auto& line : st.AssLines) {
+      if (line.Dialogue.find(SRT_ARROW) != std::string::npos) {
+        st.Tell(st.SubFileName + "\r" + "第" + std::to_string(line.index + 1) +
+                "行的文字含有“ --> ”，SRT字幕里不能有这样的文字，请先改掉再转换。");
+        return false;
+      }
+    }
+  }
   const std::vector<std::string> lines = srt ? SrtToAssLines(st.Subs) : AssToSrtLines(st.AssLines);
   try {
     WriteFileThroughTemp(target, st.TmpFileName,
@@ -172,6 +201,15 @@ bool ButtonReLoadTxtClick(EditorState& st) {
     st.Tell(path + "\r" + "这个文本里没有一句台词，没有导入。");
     return false;
   }
+  if (srt) {
+    for (size_t k = 0; k < items.size(); ++k) {
+      if (items[k].find(SRT_ARROW) != std::string::npos) {
+        st.Tell(path + "\r" + "第" + std::to_string(k + 1) +
+                "句台词含有“ --> ”，SRT字幕里不能有这样的文字，没有导入。");
+        return false;
+      }
+    }
+  }
   st.SubUtf8Bom = script.Utf8Bom;
   st.SubCodePage = script.Utf16 ? CodePage::Utf8 : script.Plain;
   const int speed = st.Ctrl.TrackBarAutoVolCtrlSpeed;
@@ -179,13 +217,12 @@ bool ButtonReLoadTxtClick(EditorState& st) {
   if (srt) {
     auto& subs = st.Subs;
     if (items.size() > subs.size()) {
-      int32_t t = subs.empty() ? PARK_AFTER : std::max(subs.back().TimeOut + 100, PARK_AFTER);
+      Parking parking(subs.empty() ? PARK_AFTER
+                                   : std::max<int64_t>(subs.back().TimeOut + 100LL, PARK_AFTER));
       for (size_t k = subs.size(); k < items.size(); ++k) {
         TSub sub;
         sub.IndexBegin = sub.IndexEnd = static_cast<int32_t>(k) + 1;
-        sub.TimeIn = t;
-        sub.TimeOut = t + LengthEstimate(items[k], speed);
-        t = sub.TimeOut + 100;
+        std::tie(sub.TimeIn, sub.TimeOut) = parking.Next(items[k], speed);
         subs.push_back(std::move(sub));
       }
     }
@@ -201,15 +238,14 @@ bool ButtonReLoadTxtClick(EditorState& st) {
       if (IsEventLine(lines[j])) region.push_back(j);
     }
     if (items.size() > region.size()) {
-      int32_t t = region.empty() ? PARK_AFTER
-                                 : std::max(lines[region.back()].TimeOut + 100, PARK_AFTER);
+      Parking parking(region.empty()
+                          ? PARK_AFTER
+                          : std::max<int64_t>(lines[region.back()].TimeOut + 100LL, PARK_AFTER));
       for (size_t k = region.size(); k < items.size(); ++k) {
         TAssOriginal line;
         line.index = static_cast<int32_t>(lines.size());
         line.Layer = 0;
-        line.TimeIn = t;
-        line.TimeOut = t + LengthEstimate(items[k], speed);
-        t = line.TimeOut + 100;
+        std::tie(line.TimeIn, line.TimeOut) = parking.Next(items[k], speed);
         line.DoNotCare = "Default,,0000,0000,0000,,";
         region.push_back(lines.size());
         lines.push_back(std::move(line));

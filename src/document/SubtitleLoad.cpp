@@ -90,26 +90,29 @@ bool IsParagraphForm(const std::vector<std::string>& lines) {
 
 std::vector<std::string> NewAssFileLines(const std::vector<std::string>* script) {
   std::vector<std::string> out = AssTemplate();
-  if (!script || script->empty()) {
-    out.push_back("Dialogue: 0,0:00:01.00,0:00:05.00,Default,,0000,0000,0000,," +
-                  std::string(PLACEHOLDER_TEXT));
-    return out;
-  }
-  if (IsParagraphForm(*script)) {
-    int32_t n = 1;
+  if (script && IsParagraphForm(*script)) {
+    int64_t n = 1;
     for (const auto& line : *script) {
       if (line.empty()) {
         ++n;
         continue;
       }
-      const int32_t t = PARKING_START + 300 * n;
+      const int32_t t = static_cast<int32_t>(
+          std::min<int64_t>(PARKING_START + 300 * static_cast<int64_t>(n), MAX_TIME - 250));
       out.push_back(ComposeEventLine(t, t + 250, line));
     }
-  } else {
+  } else if (script) {
     for (size_t i = 0; i < script->size(); ++i) {
-      const int32_t t = PARKING_START + 300 * static_cast<int32_t>(i);
+      const int32_t t = static_cast<int32_t>(
+          std::min<int64_t>(PARKING_START + 300 * static_cast<int64_t>(i), MAX_TIME - 250));
       out.push_back(ComposeEventLine(t, t + 250, (*script)[i]));
     }
+  }
+  // A script with no line to park (or none at all) gives the placeholder, so that the new
+  // file always has an event to edit.
+  if (out.size() == AssTemplate().size()) {
+    out.push_back("Dialogue: 0,0:00:01.00,0:00:05.00,Default,,0000,0000,0000,," +
+                  std::string(PLACEHOLDER_TEXT));
   }
   return out;
 }

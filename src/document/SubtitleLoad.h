@@ -37,7 +37,7 @@ std::string ComposeEventLine(int32_t timeIn, int32_t timeOut, const std::string&
 bool IsParagraphForm(const std::vector<std::string>& lines);
 
 /// The lines of a new ASS file: the header, then the script's lines parked from 8 hours on,
-/// or the placeholder event when there is no script (or it holds no line).
+/// or the placeholder event when there is no script or it has no line to park.
 std::vector<std::string> NewAssFileLines(const std::vector<std::string>* scriptLines);
 
 /// Parses SRT lines into `doc` (Subs, SubCurr). Throws LoadError.

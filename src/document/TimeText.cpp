@@ -66,7 +66,7 @@ int64_t StrToInt(std::string_view f, std::string_view whole) {
 }
 
 int32_t Checked(int64_t t, std::string_view whole) {
-  if (t > INT32_MAX || t < INT32_MIN) throw TimeTextError(std::string(whole));
+  if (t > MAX_TIME || t < -MAX_TIME) throw TimeTextError(std::string(whole));
   return static_cast<int32_t>(t);
 }
 

@@ -18,6 +18,10 @@ class TimeTextError : public std::runtime_error {
   std::string m_text;
 };
 
+/// The latest time a subtitle file may hold: 1000 hours, far past any video, and far enough
+/// below the 32-bit limit that edits and minimum lengths never overflow.
+inline constexpr int32_t MAX_TIME = 1000 * 360000;
+
 /// Appends a time in SRT notation (as IntToTimeStr) to `out`.
 void AppendTimeStr(std::string& out, int32_t t);
 /// Appends a time in ASS notation (as IntToTimeAssStr) to `out`.
@@ -38,11 +42,11 @@ int32_t StrToPercentS(std::string_view S);
 
 /// Reads the ASS time at the start of `s` ("0:00:01.23," and so on) and gives the number of
 /// bytes it and its comma take. One-digit hours read at fixed positions; longer hours are taken
-/// whole. Throws TimeTextError.
+/// whole, up to MAX_TIME. Throws TimeTextError.
 int32_t ReadAssTime(std::string_view s, size_t& consumedBytes);
 
 /// Reads an SRT time line "HH:MM:SS,mmm --> HH:MM:SS,mmm" (times at columns 1-12 and 18-29;
-/// hours past 99 are taken whole). Throws TimeTextError.
+/// hours past 99 are taken whole, up to MAX_TIME). Throws TimeTextError.
 void ReadSrtTimeLine(std::string_view line, int32_t& timeIn, int32_t& timeOut);
 
 }  // namespace tamsel

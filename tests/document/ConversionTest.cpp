@@ -85,6 +85,15 @@ TEST(ButtonSaveAsClick, NeverOverwritesAnExistingFile) {
   EXPECT_EQ(f.prompts.messages[0].rfind(f.File(".srt") + "\r", 0), 0u);
 }
 
+TEST(ButtonSaveAsClick, RefusesTextsThatSrtCannotHold) {
+  Ready f(".ass", CrLf(With(HEAD, {"Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,a",
+                                   "Dialogue: 1,0:00:03.00,0:00:04.00,Default,,0,0,0,,b --> c"})));
+  EXPECT_FALSE(ButtonSaveAsClick(f.st));
+  EXPECT_FALSE(FileExists(f.File(".srt")));
+  ASSERT_EQ(f.prompts.messages.size(), 1u);
+  EXPECT_EQ(f.prompts.messages[0].rfind(f.File(".ass") + "\r第7行", 0), 0u);
+}
+
 TEST(TabSheet23Show, EnablesWhatTheFilesAllow) {
   Ready f(".srt", SRT3);
   TabSheet23Show(f.st);
@@ -191,6 +200,16 @@ TEST(ButtonReLoadTxtClick, ANothingScriptIsRefused) {
     EXPECT_EQ(Texts(f.st), (Lines{"one", "two", "three"}));
     EXPECT_EQ(ReadBytes(f.File(".srt")), before);
   }
+}
+
+TEST(ButtonReLoadTxtClick, RefusesAnSrtTextThatWouldReadAsATimeLine) {
+  Ready f(".srt", SRT3);
+  const std::string before = ReadBytes(f.File(".srt"));
+  EXPECT_FALSE(f.Reimport("a\r\nb --> c\r\n"));
+  ASSERT_EQ(f.prompts.messages.size(), 1u);
+  EXPECT_EQ(f.prompts.messages[0].rfind(f.dir.Path("revised.txt") + "\r第2句", 0), 0u);
+  EXPECT_EQ(ReadBytes(f.File(".srt")), before);
+  EXPECT_EQ(Texts(f.st), (Lines{"one", "two", "three"}));
 }
 
 TEST(ButtonReLoadTxtClick, CancelOrAMissingFileChangesNothing) {

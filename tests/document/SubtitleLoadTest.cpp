@@ -79,6 +79,15 @@ TEST(SubtitleLoad, CreatesAnAssFileWithAPlaceholder) {
   EXPECT_FALSE(FileExists(f.File(".tmp")));
 }
 
+TEST(SubtitleLoad, AScriptWithNothingToParkGivesThePlaceholder) {
+  for (std::string script : {std::string(""), std::string("\r\n"), std::string("\n\n\n")}) {
+    Fixture f;
+    WriteBytes(f.File(".txt"), script);
+    ASSERT_TRUE(SubtitleLoad(f.st, 0));
+    EXPECT_EQ(Timeline(f.st), (std::vector<Span>{{100, 500, "■■■■"}}));
+  }
+}
+
 TEST(SubtitleLoad, ParksAScriptInLineForm) {
   Fixture f;
   WriteBytes(f.File(".txt"), "a\r\nb\r\n\r\nc\r\n");

@@ -68,7 +68,9 @@ TEST(TimeText, ReadsAssTimes) {
   // A full-width colon stands where a separator goes and is not looked at.
   EXPECT_EQ(ReadAssTime("0:00\xEF\xBC\x9A" "01.00,", used), 100);
   EXPECT_EQ(used, 13u);
-  for (const char* bad : {"0:0a:01.00,", "x:00:01.00,", "", "0:00", "99999999:00:00.00,"}) {
+  EXPECT_EQ(ReadAssTime("1000:00:00.00,", used), MAX_TIME);
+  for (const char* bad : {"0:0a:01.00,", "x:00:01.00,", "", "0:00", "99999999:00:00.00,",
+                          "1000:00:00.01,", "5965:13:56.47,"}) {
     EXPECT_THROW(ReadAssTime(bad, used), TimeTextError) << bad;
   }
 }
