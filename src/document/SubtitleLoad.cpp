@@ -20,6 +20,10 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 std::string LineNo(int line) { return "第" + std::to_string(line) + "行："; }
 
+/// The later of two times, never past the latest time a file may hold, so that whatever a load
+/// makes of a file can be written and read again.
+int32_t Later(int32_t t, int32_t atLeast) { return std::max(t, std::min(atLeast, MAX_TIME)); }
+
 bool IsBlank(std::string_view line) {
   return line.find_first_not_of(" \t") == std::string_view::npos;
 }
@@ -170,10 +174,10 @@ void ParseSrt(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
   if (n >= 2) {
     auto& subs = doc.Subs;
     subs[0].TimeIn = std::max(subs[0].TimeIn, 0);
-    subs[0].TimeOut = std::max(subs[0].TimeOut, subs[0].TimeIn + minGap);
+    subs[0].TimeOut = Later(subs[0].TimeOut, subs[0].TimeIn + minGap);
     for (size_t i = 1; i < n; ++i) {
-      subs[i].TimeIn = std::max(subs[i].TimeIn, subs[i - 1].TimeOut + 2);
-      subs[i].TimeOut = std::max(subs[i].TimeOut, subs[i].TimeIn + minGap);
+      subs[i].TimeIn = Later(subs[i].TimeIn, subs[i - 1].TimeOut + 2);
+      subs[i].TimeOut = Later(subs[i].TimeOut, subs[i].TimeIn + minGap);
     }
   }
 }
@@ -203,7 +207,7 @@ bool ParseAss(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
       throw LoadError(static_cast<int>(j) + 1,
                       "时间“" + e.text() + "”看不懂，应为“0:00:01.00”的样式");
     }
-    a.TimeOut = std::max(a.TimeOut, a.TimeIn + minGap);
+    a.TimeOut = Later(a.TimeOut, a.TimeIn + minGap);
     std::string_view t = s;
     for (int f = 0; f < 6; ++f) {
       if (size_t comma = t.find(','); comma != std::string_view::npos) t.remove_prefix(comma + 1);
@@ -358,7 +362,10 @@ bool SubtitleLoad(EditorState& st, int32_t Layer) {
   // The coverage map: one cell per slot of the sound, plus 10 s to spare.
   size_t slots = 0;
   if (st.SizeMapFromSubs) {
+    // Up to the latest out time, but no more than a day: entries past the map are still
+    // covered up to its last cell.
     for (const auto& s : doc.Subs) slots = std::max<size_t>(slots, std::max(s.TimeOut, 0) + 1);
+    slots = std::min<size_t>(slots, 24 * 360000);
   } else {
     const auto wsSize = FileSizeOf(st.WsFileName);
     if (!wsSize) return notReady(st.WsFileName + "\r" + "波形文件无法读取，请重新打开视频。");

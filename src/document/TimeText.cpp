@@ -11,9 +11,9 @@ namespace tamsel {
 namespace {
 
 /// Writes a time as hours, minutes, seconds and centiseconds (or milliseconds); negative times
-/// read as zero. Hours wider than `hourWidth` keep every digit.
+/// read as zero, times past MAX_TIME as MAX_TIME. Hours wider than `hourWidth` keep every digit.
 void AppendTime(std::string& out, int32_t t, int hourWidth, char fraction, bool millis) {
-  if (t < 0) t = 0;
+  t = std::clamp(t, 0, MAX_TIME);  // nothing is written that could not be read back
   const int32_t h = t / 360000, m = (t % 360000) / 6000, s = (t % 6000) / 100, c = t % 100;
   char buf[32];
   char* p = buf;

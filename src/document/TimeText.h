@@ -28,7 +28,8 @@ void AppendTimeStr(std::string& out, int32_t t);
 void AppendTimeAssStr(std::string& out, int32_t t);
 
 /// SRT notation HH:MM:SS,mmm of a time in centiseconds; negative times read as zero.
-/// Hours past 99 are written in full so that no time wraps around.
+/// Hours past 99 are written in full so that no time wraps around; times past MAX_TIME are
+/// written as MAX_TIME.
 std::string IntToTimeStr(int32_t t);
 
 /// ASS notation H:MM:SS.cc of a time in centiseconds, also used for every time shown to the
