@@ -14,17 +14,13 @@ using test::CrLf;
 using test::DecodeLines;
 using test::Fixture;
 using test::ReadBytes;
+using test::With;
 using test::WriteBytes;
 
 using Lines = std::vector<std::string>;
 
 const Lines HEAD = {"[Script Info]", "ScriptType: v4.00+", "", "[Events]",
                     "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text"};
-
-Lines With(Lines head, const Lines& events) {
-  head.insert(head.end(), events.begin(), events.end());
-  return head;
-}
 
 Lines Texts(const EditorState& st) {
   Lines out;

@@ -14,6 +14,7 @@ using test::BOM;
 using test::CrLf;
 using test::Fixture;
 using test::ReadBytes;
+using test::With;
 using test::WriteBytes;
 
 using Lines = std::vector<std::string>;
@@ -23,11 +24,6 @@ const Lines HEAD = {"[Script Info]", "ScriptType: v4.00+", "", "[V4+ Styles]",
                     "100,100,0,0,1,2,2,2,10,10,10,1",
                     "", "[Events]",
                     "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text"};
-
-Lines With(Lines head, const Lines& events) {
-  head.insert(head.end(), events.begin(), events.end());
-  return head;
-}
 
 void Edit(EditorState& st, size_t i, int32_t in, int32_t out) {
   st.Subs[i].TimeIn = in;

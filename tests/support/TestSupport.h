@@ -51,6 +51,13 @@ inline std::string CrLf(const std::vector<std::string>& lines) {
 
 inline const std::string BOM = "\xEF\xBB\xBF";
 
+/// A file's head followed by its event lines.
+inline std::vector<std::string> With(std::vector<std::string> head,
+                                     const std::vector<std::string>& events) {
+  head.insert(head.end(), events.begin(), events.end());
+  return head;
+}
+
 /// Records messages; answers the script dialog with a set path.
 class RecordingPrompts : public UserPrompts {
  public:
