@@ -55,6 +55,13 @@ struct EditorState : SubtitleDocument {
   /// No waveform file is at hand (the command line): size the coverage map from the timeline.
   bool SizeMapFromSubs = false;
 
+  // Sound geometry, set by the side-file builder from the WAV header.
+  int32_t WavChannels = 0;     ///< channel count
+  int32_t SamplesPerSlot = 0;  ///< sample rate div 100
+  int64_t WavFileSize = 0;     ///< RIFF size + 8
+  int64_t WavDataSize = 0;     ///< data chunk size
+  int32_t AutoVolLevel = 0;    ///< loudness-control strength the builder used, 0..5
+
   int32_t SaveCountdown = 0;   ///< autosave delay in timer ticks
   int32_t ReadyState = 1;      ///< 1 start screen, 2 editing
   std::string Caption = PROGRAM_TITLE;  ///< the window caption
