@@ -1,6 +1,8 @@
 // tamsel-cli: the editor's file-level work for batch use.
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -14,6 +16,14 @@
 #include "SubtitleLoad.h"
 #include "SubtitleSave.h"
 #include "TimeText.h"
+#include "VideoPreparation.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#else
+#include <unistd.h>
+#endif
 
 using namespace tamsel;
 
@@ -30,6 +40,8 @@ const char* USAGE =
     "  convert VIDEO         write the SRT document as .ass, or the ASS/SSA document as .srt\n"
     "  export-txt VIDEO      write the texts to VIDEO's .txt (never over an existing one)\n"
     "  import-txt VIDEO TXT  put the items of a revised script into the document and save\n"
+    "  prepare VIDEO...      extract the sound (ffmpeg), build the waveform and speech files and\n"
+    "                        load or create the subtitles, for each video in turn\n"
     "\n"
     "options:\n"
     "  --layer N             the ASS layer to edit (0-9; default 0)\n"
@@ -107,6 +119,31 @@ void PrintTimeline(const EditorState& st, bool json) {
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
+/// A progress bar on a terminal; nothing otherwise.
+class ProgressBar {
+ public:
+  explicit ProgressBar(std::string name) : m_name(std::move(name)), m_tty(isatty(2)) {}
+  ~ProgressBar() {
+    if (m_drawn) std::fputs("\n", stderr);
+  }
+  void operator()(const std::string& label, int position) {
+    if (!label.empty()) m_label = label;
+    if (!m_tty || position == m_position) return;
+    m_position = position;
+    const int filled = std::clamp(position, 0, 100) * 30 / 100;
+    std::fprintf(stderr, "\r%s [%s%s] %3d%% %s\033[K", m_name.c_str(),
+                 std::string(filled, '#').c_str(), std::string(30 - filled, ' ').c_str(), position,
+                 m_label.c_str());
+    m_drawn = true;
+  }
+
+ private:
+  std::string m_name, m_label;
+  bool m_tty;
+  bool m_drawn = false;
+  int m_position = -1;
+};
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "tamsel-cli: %s\n", message.c_str());
   return 1;
@@ -147,29 +184,59 @@ int main(int argc, char** argv) {
   }
   if (args.empty()) return Fail(std::string("no command given\n") + USAGE);
   const std::string command = args[0];
-  const size_t wanted = command == "import-txt" ? 3 : 2;
-  if (command != "show" && command != "convert" && command != "export-txt" &&
-      command != "import-txt") {
-    return Fail("unknown command \"" + command + "\"\n" + USAGE);
+  const bool known = command == "show" || command == "convert" || command == "export-txt" ||
+                     command == "import-txt" || command == "prepare";
+  if (!known) return Fail("unknown command \"" + command + "\"\n" + USAGE);
+  if (command == "prepare" ? args.size() < 2 : args.size() != (command == "import-txt" ? 3u : 2u)) {
+    return Fail(command + (command == "import-txt" ? " takes a video and a text file"
+                           : command == "prepare"  ? " takes one or more videos"
+                                                   : " takes one video"));
   }
-  if (args.size() != wanted) {
-    return Fail(command + (wanted == 3 ? " takes a video and a text file" : " takes one video"));
-  }
-  const std::string video = args[1];
-  if (!FileExists(video)) return Fail(video + ": no such video file");
 
   CliPrompts prompts;
+  auto newState = [&](EditorState& st) {
+    st.Prompts = &prompts;
+    st.Ini = IniFile(settings.empty() ? SettingsFilePath(ExecutableDir()) : settings);
+    IniLoad(st.Ini, st.Ctrl);
+    if (layer) st.Ctrl.LabeledEditLayer = std::to_string(*layer);
+  };
+
+  if (command == "prepare") {
+    int rc = 0;
+    for (size_t i = 1; i < args.size(); ++i) {
+      EditorState st;
+      newState(st);
+      if (!FileExists(args[i])) {
+        rc = Fail(args[i] + ": no such video file");
+        continue;
+      }
+      bool ready;
+      {
+        ProgressBar bar(args[i]);
+        ready = OpenVideoClick(st, args[i], std::ref(bar));
+      }
+      if (st.SubDirty && !SubtitleSave(st)) ready = false;
+      if (ready) {
+        std::fprintf(stderr, "tamsel-cli: ready: %s (%zu subtitles in %s)\n", args[i].c_str(),
+                     st.Subs.size(), st.SubFileName.c_str());
+      } else {
+        std::fprintf(stderr, "tamsel-cli: not ready: %s\n", args[i].c_str());
+        rc = 1;
+      }
+    }
+    return rc;
+  }
+
+  const std::string video = args[1];
+  if (!FileExists(video)) return Fail(video + ": no such video file");
   EditorState st;
-  st.Prompts = &prompts;
-  st.Ini = IniFile(settings.empty() ? SettingsFilePath(ExecutableDir()) : settings);
-  IniLoad(st.Ini, st.Ctrl);
+  newState(st);
   st.VideoFileName = video;
   st.BaseFileName = BaseNameOf(video);
   st.WavFileName = st.BaseFileName + ".wav";
   st.WsFileName = st.BaseFileName + ".ws";
   st.AiFileName = st.BaseFileName + ".ai";
   st.SizeMapFromSubs = !FileExists(st.WsFileName);
-  if (layer) st.Ctrl.LabeledEditLayer = std::to_string(*layer);
 
   if (!SubtitleLoad(st, LayerBoxValue(st.Ctrl))) return 1;
   st.Pictures = {/*ImageReadyGo=*/true, /*ImageNotReady=*/false, /*ImageVideoYes=*/true,

@@ -62,6 +62,9 @@ struct EditorState : SubtitleDocument {
   int64_t WavDataSize = 0;     ///< data chunk size
   int32_t AutoVolLevel = 0;    ///< loudness-control strength the builder used, 0..5
 
+  bool DialogueOnly = false;   ///< play mode "只播放对白"
+  int32_t PlayPos = 0;         ///< play position, ms
+
   int32_t SaveCountdown = 0;   ///< autosave delay in timer ticks
   int32_t ReadyState = 1;      ///< 1 start screen, 2 editing
   std::string Caption = PROGRAM_TITLE;  ///< the window caption

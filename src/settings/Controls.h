@@ -39,6 +39,8 @@ struct Controls {
   bool ButtonSaveAsTxt = false;
   bool ButtonReLoadTxt = false;
   std::string ButtonSaveAsCaption = "转为ASS格式";
+  // Tools page "自动对齐"
+  bool ButtonAutoAdjBegin = false;
 };
 
 /// Minimum subtitle length in centiseconds: 0.5 s to 1.0 s.

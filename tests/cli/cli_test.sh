@@ -111,5 +111,32 @@ check "bad layer exit" 1 $?
 out=$(cli --help)
 contains "help" "import-txt VIDEO TXT" "$out"
 
+# --- prepare real videos made by ffmpeg, with speech from espeak-ng ------------------------------
+if command -v ffmpeg >/dev/null && command -v espeak-ng >/dev/null; then
+  P="$WORK/prep dir"
+  mkdir -p "$P"
+  espeak-ng -w "$P/speech.wav" "Hello there. This is a short test of the timing tool." 2>/dev/null
+  ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=10:duration=6 \
+    -i "$P/speech.wav" -c:v mpeg4 -c:a aac -shortest "$P/talk.mp4"
+  rm -f "$P/speech.wav"
+  ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=10:duration=4 \
+    -c:v mpeg4 "$P/mute.mp4"
+  err=$(cli prepare "$P/talk.mp4" "$P/mute.mp4" 2>&1)
+  check "prepare exit with one failing" 1 $?
+  contains "prepare ready" "ready: $P/talk.mp4" "$err"
+  contains "prepare names the failure" "$P/mute.wav无法生成" "$err"
+  for ext in wav ws ai ass; do
+    check "prepare made .$ext" yes "$([ -s "$P/talk.$ext" ] && echo yes || echo no)"
+  done
+  check "no wav for the mute video" no "$([ -e "$P/mute.wav" ] && echo yes || echo no)"
+  check "ws and ai sizes agree" "$(stat -c %s "$P/talk.ws")" "$(stat -c %s "$P/talk.ai")"
+  out=$(cli show "$P/talk.mp4")
+  check "prepared timeline" $'0\t0:00:01.00\t0:00:05.00\t■■■■' "$out"
+  cli prepare "$P/talk.mp4" 2>/dev/null
+  check "prepare again" 0 $?
+else
+  echo "skipped: prepare (ffmpeg or espeak-ng missing)"
+fi
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

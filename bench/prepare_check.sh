@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Preparing a 60-minute video, against its physical floors, measured in one run:
+#   the builder with the level control off  / one plain read of the WAV        (target <= 2.0)
+#   the builder with it on                  / read, multiply by a gain, write  (target <= 1.3)
+#   the builder's peak memory                                                  (target < 150 MB)
+#   tamsel-cli prepare of the video         / ffmpeg's extraction alone        (<= 1.05 off, <= 1.25 default)
+# usage: bench/prepare_check.sh [MINUTES]   (60 by default; a smaller number for a quick look)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build}
+CLI="$PWD/$BUILD_DIR/bin/tamsel-cli"
+MIN=${1:-60}
+SEC=$((MIN * 60))
+W=$(mktemp -d "${TAMSEL_BENCH_DIR:-/tmp}/tamsel-prepare.XXXXXX")
+trap 'rm -rf "$W"' EXIT
+
+cc -O2 -o "$W/gain_floor" bench/gain_floor.c
+
+echo "generating ${MIN}-minute inputs in $W ..."
+ffmpeg -nostdin -loglevel error -y -f lavfi -i "sine=frequency=300:beep_factor=6:duration=$SEC" \
+  -f lavfi -i "anoisesrc=amplitude=0.2:duration=$SEC" \
+  -filter_complex "[0][1]amix=inputs=2,volume=2" -ac 2 -ar 48000 \
+  -map_metadata -1 -fflags +bitexact -c:a pcm_s16le "$W/source.wav"
+ffmpeg -nostdin -loglevel error -y -f lavfi -i "color=c=gray:size=64x48:rate=1:duration=$SEC" \
+  -i "$W/source.wav" -c:v mpeg4 -c:a aac -b:a 96k -shortest "$W/video.mp4"
+
+ini() { printf '[setup]\r\nNoiseStyle=%s\r\n' "$1" > "$W/s$1.ini"; }
+ini 0; ini 3
+
+seconds() { python3 -c 'import sys,time; print(f"{float(sys.argv[1]):.3f}")' "$1"; }
+now() { date +%s.%N; }
+ratio() { python3 -c 'import sys; print(f"{float(sys.argv[1]) / float(sys.argv[2]):.2f}")' "$1" "$2"; }
+failed=0
+report() {  # report NAME OURS FLOOR TARGET
+  local r; r=$(ratio "$2" "$3")
+  local ok; ok=$(python3 -c 'import sys; print("ok" if float(sys.argv[1]) <= float(sys.argv[2]) else "MISSED")' "$r" "$4")
+  printf '  %-44s %6s  (%.2f s / %.2f s)  target <= %s  %s\n' "$1" "$r" "$2" "$3" "$4" "$ok"
+  [ "$ok" = ok ] || failed=1
+}
+
+# One builder run on a fresh copy of the WAV beside a stand-in video; prints seconds and peak KB.
+build_once() {  # build_once NOISESTYLE
+  local d="$W/b$1"
+  rm -rf "$d"; mkdir -p "$d"
+  cp "$W/source.wav" "$d/v.wav"; : > "$d/v.mp4"
+  cat "$d/v.wav" > /dev/null
+  local t0 t1
+  t0=$(now)
+  /usr/bin/time -f %M -o "$d/mem" "$CLI" --settings "$W/s$1.ini" prepare "$d/v.mp4" 2>/dev/null
+  t1=$(now)
+  echo "$(python3 -c "print($t1 - $t0)") $(cat "$d/mem")"
+}
+
+cat "$W/source.wav" > /dev/null
+t0=$(now); cat "$W/source.wav" > /dev/null; t1=$(now)
+read_floor=$(python3 -c "print($t1 - $t0)")
+t0=$(now); "$W/gain_floor" "$W/source.wav" "$W/gained.wav"; t1=$(now)
+gain_floor=$(python3 -c "print($t1 - $t0)"); rm -f "$W/gained.wav"
+
+read -r off_time off_mem < <(build_once 0)
+read -r on_time on_mem < <(build_once 3)
+
+extract_once() {
+  rm -f "$W/x.wav"
+  local t0 t1; t0=$(now)
+  ffmpeg -nostdin -hide_banner -loglevel error -y -i "file:$W/video.mp4" -vn -sn -dn \
+    -map_metadata -1 -fflags +bitexact -c:a pcm_s16le -f wav -ac 2 -ar 48000 "file:$W/x.wav"
+  t1=$(now); python3 -c "print($t1 - $t0)"
+}
+prepare_once() {  # prepare_once NOISESTYLE
+  local d="$W/p$1"; rm -rf "$d"; mkdir -p "$d"; ln "$W/video.mp4" "$d/v.mp4"
+  local t0 t1; t0=$(now)
+  "$CLI" --settings "$W/s$1.ini" prepare "$d/v.mp4" 2>/dev/null
+  t1=$(now); python3 -c "print($t1 - $t0)"
+}
+extract=$(extract_once)
+prep_off=$(prepare_once 0)
+prep_on=$(prepare_once 3)
+
+echo "prepare, ${MIN} minutes of 48 kHz stereo ($(stat -c %s "$W/source.wav") bytes of WAV):"
+report "builder, level control off / plain read" "$off_time" "$read_floor" 2.0
+report "builder, level control on / gain floor" "$on_time" "$gain_floor" 1.3
+printf '  %-44s %6s MB (off), %s MB (on)  target < 150 MB  %s\n' "builder peak memory" \
+  "$((off_mem / 1024))" "$((on_mem / 1024))" "$([ $((on_mem / 1024)) -lt 150 ] && [ $((off_mem / 1024)) -lt 150 ] && echo ok || echo MISSED)"
+[ $((on_mem / 1024)) -lt 150 ] && [ $((off_mem / 1024)) -lt 150 ] || failed=1
+report "prepare, level control off / extraction" "$prep_off" "$extract" 1.05
+report "prepare, default level / extraction" "$prep_on" "$extract" 1.25
+exit $failed

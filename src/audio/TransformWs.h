@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "EditorState.h"
+
+namespace tamsel {
+
+/// Progress of a long job: the label text ("WAV转WS……", "扫描音量……", "防范爆音……",
+/// "调整音量……", "存盘……") and the progress-bar position 0..100. Called only when one of them
+/// changes; the positions never go down.
+using ProgressFn = std::function<void(const std::string& label, int position)>;
+
+/// How many bytes the builder reads from the WAV file at a time.
+inline constexpr size_t TRANSFORM_WS_BLOCK_BYTES = size_t{4} << 20;
+
+/// Builds BaseFileName.ws (the waveform envelope, two signed bytes per 1/100-s slot) and .ai
+/// (speech-begin and speech-end scores, two bytes per slot) from the PCM WAV file and, unless
+/// the volume setting (Ctrl.TrackBarAutoVolCtrlSpeed) is 0, rewrites the WAV with a slowly varying
+/// gain that keeps every sample inside -32767..32767. Called by the audio extraction when a side
+/// file is missing; `progress` may be empty.
+///
+/// Sets WavChannels, SamplesPerSlot, WavFileSize, WavDataSize and AutoVolLevel and sizes WavSel
+/// to the padded slot count. Returns false when the WAV header is refused or a file cannot be
+/// read or written; the reason has then been told through st.Tell, beginning with the file's path.
+/// Returns true otherwise, also when both side files exist already (nothing is rebuilt then).
+/// The side files are written through temporary files, and the adjusted WAV is written to
+/// WavFileName + ".tmp" and renamed over the original only when complete. A file that ends
+/// before its data size says is read as far as it goes. `blockBytes` is the read size; only tests
+/// change it.
+bool TransformWs(EditorState& st, const ProgressFn& progress,
+                 size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES);
+
+// The steps of the builder that work on its in-memory sequences, exposed for the tests.
+
+/// Reference level of every 20-slot block, from the peak pairs (two per slot, their count a
+/// multiple of 40): the loudest peak, floors for the first 1.6 s and the closing ramp of a sound
+/// of `slotCount` slots, then a look-ahead maximum and a centred average whose spans shrink as
+/// `autoVolLevel` (0..5) grows.
+std::vector<int32_t> WsBlockLevels(const std::vector<int32_t>& peaks, int64_t slotCount,
+                                   int32_t autoVolLevel);
+
+/// Gain of every slot, the inverse of the block level interpolated from its block to the next.
+std::vector<float> WsSlotGains(const std::vector<int32_t>& levels);
+
+/// Smooths the speech series in place: two three-point passes and two five-point passes.
+void WsSmoothSeries(std::vector<int32_t>& series);
+
+/// Edge scores (0..13) of a smoothed series: how sharply each entry rises above (`falling` false)
+/// or falls below (`falling` true) the running average, smoothed, short runs dropped.
+std::vector<uint8_t> WsEdgeScores(const std::vector<int32_t>& series, bool falling,
+                                  int32_t autoVolLevel);
+
+/// Clears runs of non-zero scores shorter than 9, and runs of weak scores shorter than
+/// 2 * (10 - autoVolLevel).
+void WsDropShortRuns(std::vector<uint8_t>& scores, int32_t autoVolLevel);
+
+}  // namespace tamsel

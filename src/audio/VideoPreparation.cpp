@@ -1,0 +1,217 @@
+#include "VideoPreparation.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "ChildProcess.h"
+#include "FileIo.h"
+#include "SubtitleLoad.h"
+#include "TransformWs.h"
+
+namespace tamsel {
+
+namespace {
+
+/// Ways of referring to a file that ffmpeg never takes for an option or a protocol.
+std::string FileUrl(const std::string& path) { return "file:" + path; }
+
+/// The last lines of a program's error output, for a message.
+std::string Tail(const std::string& text) {
+  std::string t = text;
+  while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ')) t.pop_back();
+  size_t from = t.size();
+  for (int lines = 0; lines < 6 && from > 0; ++lines) {
+    size_t nl = t.rfind('\n', from - 1);
+    from = nl == std::string::npos ? 0 : nl;
+    if (nl == std::string::npos) break;
+  }
+  if (from > 0) ++from;
+  std::string tail = t.substr(from);
+  for (char& c : tail) {
+    if (c == '\n') c = '\r';
+  }
+  return tail;
+}
+
+void NotReadyPictures(EditorState& st) {
+  st.Pictures.ImageVideoNon = true;
+  st.Pictures.ImageVideoYes = false;
+  st.Pictures.ImageNotReady = true;
+  st.Pictures.ImageReadyGo = false;
+}
+
+/// Runs the converter into a temporary file and puts it in place only when it finished well.
+bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress) {
+  const std::string converter = FindProgram("ffmpeg");
+  const ConverterVariant& variant =
+      ConverterVariants()[ChooseVariant(seconds, SizeLimitMegabytes(st.Ctrl.RadioGroupWavSize))];
+  const std::string partial = st.WavFileName + ".part";
+  const double expected = static_cast<double>(seconds) * variant.Channels * variant.Rate * 2;
+  progress("等待WAV生成……", 3);
+  int shown = 3;
+  const ProcessResult run = RunProcess(
+      converter, ConverterArguments(st.VideoFileName, partial, variant), [&] {
+        const auto size = FileSizeOf(partial);
+        if (!size || expected <= 0) return;
+        const int position = std::min(66, 4 + static_cast<int>(62.0 * *size / expected));
+        if (position > shown) progress("等待WAV生成……", shown = position);
+      });
+  std::error_code ec;
+  if (!run.started || run.exitCode != 0 || !FileExists(partial)) {
+    std::filesystem::remove(ToPath(partial), ec);
+    std::string why = run.started ? Tail(run.errors) : "无法启动" + converter + "：" + run.errors;
+    st.Tell(st.WavFileName + "无法生成，请手工转换。" + (why.empty() ? "" : "\r" + why));
+    return false;
+  }
+  std::filesystem::rename(ToPath(partial), ToPath(st.WavFileName), ec);
+  if (ec) {
+    std::filesystem::remove(ToPath(partial), ec);
+    st.Tell(st.WavFileName + "无法生成，请手工转换。\r" + ec.message());
+    return false;
+  }
+  progress("等待WAV生成……", 66);
+  return true;
+}
+
+}  // namespace
+
+const std::array<ConverterVariant, 18>& ConverterVariants() {
+  static const std::array<ConverterVariant, 18> variants = {{
+      {2, 48000}, {2, 44100}, {2, 38000}, {2, 32000}, {2, 24000}, {2, 20000},
+      {2, 16000}, {1, 24000}, {1, 20000}, {1, 16000}, {1, 13000}, {1, 10000},
+      {1, 8000},  {1, 6000},  {1, 4000},  {1, 3000},  {1, 2000},  {1, 2000},
+  }};
+  return variants;
+}
+
+int SizeLimitMegabytes(int wavSizeItem) {
+  switch (wavSizeItem) {
+    case 0: return 67;
+    case 1: return 268;
+    default: return 33;
+  }
+}
+
+int ChooseVariant(int64_t seconds, int limitMegabytes) {
+  const auto& v = ConverterVariants();
+  int i = 0;
+  for (;; ++i) {
+    const int64_t bytes = seconds * v[i].Channels * v[i].Rate * 2;
+    if (bytes < int64_t{limitMegabytes} * 1000000 || i >= 17) break;
+  }
+  return i;
+}
+
+std::string ConverterName() {
+#ifdef _WIN32
+  return "ffmpeg.exe";
+#else
+  return "ffmpeg";
+#endif
+}
+
+std::vector<std::string> ConverterArguments(const std::string& video, const std::string& wav,
+                                            const ConverterVariant& variant) {
+  // Only the sound, as plain 16-bit PCM with the canonical 44-byte header (no metadata chunk).
+  return {"-nostdin", "-hide_banner", "-loglevel", "error", "-y",
+          "-i", FileUrl(video),
+          "-vn", "-sn", "-dn", "-map_metadata", "-1", "-fflags", "+bitexact",
+          "-c:a", "pcm_s16le", "-f", "wav",
+          "-ac", std::to_string(variant.Channels), "-ar", std::to_string(variant.Rate),
+          FileUrl(wav)};
+}
+
+std::optional<double> ProbeDuration(const std::string& video, std::string& error) {
+  const std::string probe = FindProgram("ffprobe");
+  if (probe.empty()) {
+    error = "没找到ffprobe";
+    return std::nullopt;
+  }
+  const ProcessResult r = RunProcess(probe, {"-v", "error", "-show_entries", "format=duration",
+                                             "-of", "default=noprint_wrappers=1:nokey=1",
+                                             FileUrl(video)});
+  char* end = nullptr;
+  const double d = std::strtod(r.output.c_str(), &end);
+  if (!r.started || r.exitCode != 0 || end == r.output.c_str() || !std::isfinite(d)) {
+    error = Tail(r.errors);
+    return std::nullopt;
+  }
+  return d;
+}
+
+bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
+                    const ProgressFn& progress) {
+  st.Caption = PROGRAM_TITLE;
+  NotReadyPictures(st);
+  st.Ctrl.ButtonSaveAsTxt = false;
+  st.VideoFileName = st.SubFileName = st.WavFileName = st.AiFileName = st.BaseFileName = "";
+  st.PlayPos = 0;
+
+  st.VideoFileName = chosenVideo;
+  if (!FileExists(chosenVideo)) return false;
+  st.BaseFileName = BaseNameOf(chosenVideo);
+  st.WavFileName = st.BaseFileName + ".wav";
+  st.WsFileName = st.BaseFileName + ".ws";
+  st.AiFileName = st.BaseFileName + ".ai";
+
+  if (!FileExists(st.WavFileName)) {
+    progress("", 2);
+    if (FindProgram("ffmpeg").empty()) {
+      st.Tell("没找到＂" + ConverterName() +
+              "＂文件，无法进行自动转换，请将它放入本程序的目录中。\r\r或者请手工生成WAV文件。");
+      return false;
+    }
+    progress("检查视频文件……", 2);
+    std::string why;
+    const auto duration = ProbeDuration(chosenVideo, why);
+    if (!duration) {
+      st.Tell("视频文件无法识别，请升级解码器。" + (why.empty() ? "" : "\r" + why));
+      return false;
+    }
+    const int64_t seconds = static_cast<int64_t>(*duration) + 1;
+    if (seconds < 3 || seconds > 16777) {
+      st.Tell("视频长度为:" + std::to_string(seconds) + "秒？\r" +
+              "无法识别视频文件，请升级或者安装视频解码器。");
+      return false;
+    }
+    st.Pictures.ImageVideoYes = true;
+    st.Pictures.ImageVideoNon = false;
+    if (!ExtractSound(st, seconds, progress)) {
+      NotReadyPictures(st);
+      return false;
+    }
+  }
+
+  if (!FileExists(st.WsFileName) || !FileExists(st.AiFileName)) {
+    progress("WAV转WS……", 66);
+    if (!TransformWs(st, progress)) {
+      CheckFileReady(st);
+      return false;
+    }
+  }
+  SubtitleLoad(st, LayerBoxValue(st.Ctrl));
+  progress("", 0);
+  CheckFileReady(st);
+  return st.Pictures.ImageReadyGo;
+}
+
+void CheckFileReady(EditorState& st) {
+  const bool ready = FileExists(st.VideoFileName) && FileExists(st.WavFileName) &&
+                     FileExists(st.WsFileName) && FileExists(st.AiFileName) &&
+                     FileExists(st.SubFileName);
+  st.Pictures.ImageVideoNon = !ready;
+  st.Pictures.ImageVideoYes = ready;
+  st.Pictures.ImageNotReady = !ready;
+  st.Pictures.ImageReadyGo = ready;
+  st.Ctrl.ButtonAutoAdjBegin = ready;
+  if (ready) {
+    if (st.DialogueOnly && !st.Subs.empty()) InitializeSubCurr(st.WavSel, st.Subs, 0, st.SubCurr);
+    st.Caption = st.SubFileName + "　—　" + PROGRAM_TITLE;
+  } else {
+    st.Caption = PROGRAM_TITLE;
+  }
+  st.Ctrl.ButtonSaveAsTxt = FileExists(st.SubFileName) && !FileExists(st.BaseFileName + ".txt");
+}
+
+}  // namespace tamsel

@@ -1,0 +1,121 @@
+#include "ChildProcess.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "FileIo.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace tamsel {
+
+std::string FindProgram(const std::string& name) {
+#ifdef _WIN32
+  const std::string file = name + ".exe";
+  const char sep = ';';
+#else
+  const std::string& file = name;
+  const char sep = ':';
+#endif
+  const auto usable = [](const std::filesystem::path& p) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(p, ec);
+  };
+  if (std::string dir = ExecutableDir(); !dir.empty() && usable(ToPath(dir) / file)) {
+    return FromPath(ToPath(dir) / file);
+  }
+  const char* path = std::getenv("PATH");
+  std::string list = path ? path : "";
+  for (size_t start = 0; start <= list.size();) {
+    size_t end = list.find(sep, start);
+    if (end == std::string::npos) end = list.size();
+    std::string dir = list.substr(start, end - start);
+    if (!dir.empty() && usable(ToPath(dir) / file)) return FromPath(ToPath(dir) / file);
+    start = end + 1;
+  }
+  return "";
+}
+
+#ifndef _WIN32
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::function<void()>& poll) {
+  ProcessResult result;
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return result;
+  if (pipe2(err, O_CLOEXEC) != 0) {
+    close(out[0]);
+    close(out[1]);
+    return result;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+  if (rc != 0) {
+    close(out[0]);
+    close(err[0]);
+    result.errors = std::error_code(rc, std::generic_category()).message();
+    return result;
+  }
+  result.started = true;
+
+  // Drain both pipes until the child closes them, calling `poll` between waits.
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.output, &result.errors};
+  int open = 2;
+  char buf[65536];
+  while (open > 0) {
+    int n = ::poll(fds, 2, 100);
+    if (poll) poll();
+    if (n <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t got = read(fds[i].fd, buf, sizeof buf);
+      if (got > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+#else
+
+// Debt: the Windows build still needs CreateProcessW with pipes here.
+ProcessResult RunProcess(const std::string&, const std::vector<std::string>&,
+                         const std::function<void()>&) {
+  return {};
+}
+
+#endif
+
+}  // namespace tamsel

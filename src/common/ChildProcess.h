@@ -1,0 +1,25 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tamsel {
+
+/// What a finished child process left behind.
+struct ProcessResult {
+  bool started = false;   ///< false when the program could not be started at all
+  int exitCode = -1;      ///< its exit status; -1 when it was ended by a signal
+  std::string output;     ///< what it wrote to its standard output
+  std::string errors;     ///< what it wrote to its standard error
+};
+
+/// Runs `program` with `args` as a child process (no shell, so paths reach it unharmed) and
+/// waits for it. `poll` is called about every 100 ms while it runs, for progress.
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::function<void()>& poll = {});
+
+/// The full path of a program: beside our executable first, then on the PATH ("" when none).
+std::string FindProgram(const std::string& name);
+
+}  // namespace tamsel
