@@ -68,7 +68,8 @@ struct Builder {
   bool Run(size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES) {
     reports.clear();
     return TransformWs(
-        st, [this](const std::string& label, int position) { reports.emplace_back(label, position); },
+        st,
+        [this](const std::string& label, int position) { reports.emplace_back(label, position); },
         blockBytes);
   }
   std::string Ws() const { return ReadBytes(st.WsFileName); }
@@ -317,16 +318,15 @@ TEST(TransformWs, HandCheckedEnvelopeOfATinyFile) {
   std::vector<int16_t> s;
   const auto slot = [&](int16_t l0, int16_t r0, int16_t l8, int16_t r8) {
     for (int f = 0; f < 16; ++f) {
-      if (f == 0) s.insert(s.end(), {l0, r0});
-      else if (f == 8) s.insert(s.end(), {l8, r8});
-      else s.insert(s.end(), {32000, 32000});  // never looked at
+      s.push_back(f == 0 ? l0 : f == 8 ? l8 : 32000);  // the other frames are never looked at
+      s.push_back(f == 0 ? r0 : f == 8 ? r8 : 32000);
     }
   };
   slot(20000, -5, 1000, -7);
   slot(-1, 16000, -1, 3);
   slot(25000, 900, 24000, 899);
   slot(100, 5000, 31000, 4999);
-  slot(30000, 30000, 30000, 30000);  // the last whole slot is not scanned
+  slot(30000, 30000, 30000, 30000);    // the last whole slot is not scanned
   s.insert(s.end(), {1, 2, 3, 4, 5});  // 10 bytes: no whole slot
   const std::string wav = MakeWav(s, {2, 1600});
 
@@ -354,6 +354,22 @@ TEST(TransformWs, HandCheckedEnvelopeOfATinyFile) {
   }
 }
 
+TEST(TransformWs, EnvelopeProductIsTakenInDouble) {
+  // Slot 15 of block 0 has the gain 32770 / (32000 / 4 + 27000 * 3 / 4) = 32770 / 28250 = 1.16,
+  // stored as a float just below it. 10250 * 1.16 = 11890 = 29 * 410 exactly, so the exact
+  // product with the stored gain truncates to 11889 -> 28; a single-precision product would
+  // round up to 11890 -> 29.
+  std::vector<int16_t> s(16 * 18, 0);  // 1600 Hz mono: 16 samples a slot
+  s[16 * 15] = 10250;
+  Builder b(0);
+  ASSERT_TRUE(b.Run(MakeWav(s, {1, 1600})));
+  std::vector<int8_t> want(36, -1);
+  for (size_t i = 0; i < want.size(); i += 2) want[i] = 0;
+  want[30] = 28;
+  want[31] = -28;
+  EXPECT_EQ(Signed(b.Ws()), want);
+}
+
 TEST(TransformWs, BlockLevelsOfSilenceByHand) {
   // 3000 slots of silence; only the opening floors stand out. Position 5: look ahead over 5
   // blocks with floor 256, then average over 9 blocks from block 4 on, in place.
@@ -362,8 +378,8 @@ TEST(TransformWs, BlockLevelsOfSilenceByHand) {
   const std::vector<int32_t> head(level.begin(), level.begin() + 11);
   // Block 4: (32000+27000+22000+17000+12000+7000+2000+256+256) div 9 = 13279 < 12000 * 1.2.
   // Block 5: (27000+22000+17000+14400+7000+2000+3*256) div 9 = 10018, and so on.
-  EXPECT_EQ(head, (std::vector<int32_t>{32000, 27000, 22000, 17000, 14400, 10018, 7382, 5564,
-                                        4293, 3170, 2409}));
+  EXPECT_EQ(head, (std::vector<int32_t>{32000, 27000, 22000, 17000, 14400, 10018, 7382, 5564, 4293,
+                                        3170, 2409}));
   EXPECT_EQ(level[100], 307);  // 256 + 256 div 5
   EXPECT_EQ(level[141], 307);  // the last averaged block
   EXPECT_EQ(level[142], 256);
@@ -528,7 +544,8 @@ TEST(TransformWs, SizesFollowTheSampleRate) {
   };
   for (const auto& c : cases) {
     Builder b(2);
-    const std::string wav = MakeWav(std::vector<int16_t>(c.frames * c.channels, 100), {c.channels, c.rate});
+    const std::string wav =
+        MakeWav(std::vector<int16_t>(c.frames * c.channels, 100), {c.channels, c.rate});
     ASSERT_TRUE(b.Run(wav));
     EXPECT_EQ(b.st.SamplesPerSlot, c.perSlot);
     EXPECT_EQ(b.st.WavChannels, c.channels);
@@ -682,7 +699,8 @@ TEST(TransformWs, LevelControlNeverClipsAndDipsAroundALoudSample) {
     const std::string a = plain.Wav(), b = dipped.Wav();
     // The tone was amplified, and far from the spike nothing differs.
     const int64_t k = loudest(spike - 200);
-    EXPECT_GT(std::abs(sample(a, spike - 200, k)), 5 * std::abs(int(quiet[(spike - 200) * 480 + k])));
+    EXPECT_GT(std::abs(sample(a, spike - 200, k)),
+              5 * std::abs(int(quiet[(spike - 200) * 480 + k])));
     for (int64_t d : {-200, -120, 300, 400}) {
       const int64_t at = loudest(spike + d);
       EXPECT_EQ(sample(a, spike + d, at), sample(b, spike + d, at)) << p << " " << d;
@@ -695,6 +713,15 @@ TEST(TransformWs, LevelControlNeverClipsAndDipsAroundALoudSample) {
     }
     EXPECT_LT(sample(b, spike, 3), 32000);
     EXPECT_EQ(b, RefBuild(MakeWav(spiked, {1, rate}), p).wav) << p;
+
+    // The last sample of a slot is scaled but never checked: no dip, it is only limited.
+    std::vector<int16_t> last = quiet;
+    last[spike * 480 + 479] = 32000;
+    Builder lastOnly(p);
+    ASSERT_TRUE(lastOnly.Run(MakeWav(last, {1, rate})));
+    std::string want = a;
+    want.replace(44 + 2 * (spike * 480 + 479), 2, U16(32767));
+    EXPECT_EQ(lastOnly.Wav(), want) << p;
   }
 }
 
@@ -730,21 +757,24 @@ struct StreamCase {
   uint32_t rate;
   uint32_t fmtSize;
   double seconds;
-  int64_t cut;  // bytes taken off the end of the file, keeping the header's sizes
+  int64_t cut;             // bytes taken off the end of the file, keeping the header's sizes
+  uint32_t riffShort = 0;  // the RIFF size says this much less than the file holds
 };
 
 class TransformWsMatchesReference : public ::testing::TestWithParam<StreamCase> {};
 
 TEST_P(TransformWsMatchesReference, ByteForByte) {
   const StreamCase& c = GetParam();
-  std::string wav = MakeWav(TestSignal(c.channels, int(c.rate), c.seconds, 42), {c.channels, c.rate, c.fmtSize});
+  std::string wav =
+      MakeWav(TestSignal(c.channels, int(c.rate), c.seconds, 42), {c.channels, c.rate, c.fmtSize});
   wav.resize(wav.size() - size_t(c.cut));
+  wav.replace(4, 4, U32(uint32_t(RefLe32(wav, 4)) - c.riffShort));
   for (int p = 0; p <= 5; ++p) {
     const Reference want = RefBuild(wav, p);
     // The default blocks, and small ones that split slots and frames of the stretches.
-    const std::vector<size_t> blocks =
-        c.seconds < 1 ? std::vector<size_t>{TRANSFORM_WS_BLOCK_BYTES, 3, 1}
-                      : std::vector<size_t>{TRANSFORM_WS_BLOCK_BYTES, 3002};
+    const std::vector<size_t> blocks = c.seconds < 1
+                                           ? std::vector<size_t>{TRANSFORM_WS_BLOCK_BYTES, 3, 1}
+                                           : std::vector<size_t>{TRANSFORM_WS_BLOCK_BYTES, 3002};
     for (size_t block : blocks) {
       Builder b(p);
       ASSERT_TRUE(b.Run(wav, block)) << p;
@@ -770,6 +800,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StreamCase{"threeChannels", 3, 16000, 16, 6.0, 0},
                       // The data ends 7.4 s into the 9 s the header announces.
                       StreamCase{"truncated", 2, 48000, 16, 9.0, 48000 * 4 * 16 / 10 + 3},
+                      // The RIFF size ends 1.5 s before the data: no slot reaches past it.
+                      StreamCase{"riffShort", 2, 48000, 16, 9.0, 0, 48000 * 4 * 3 / 2 + 2},
                       // Slot 0 is the only adjusted slot (G = 0), then none (G < 0).
                       StreamCase{"tinyG0", 1, 100, 16, 0.18, 0},
                       StreamCase{"tinyNoSlots", 1, 100, 16, 0.05, 0}),
@@ -777,7 +809,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TransformWs, ShortFilesAreReadAsFarAsTheyGo) {
   const std::string full = MakeWav(TestSignal(2, 48000, 3, 5), {2, 48000});
-  for (size_t size : {size_t{40}, size_t{43}, size_t{44}, size_t{44 + 1919}, size_t{44 + 1920 * 7 + 5}}) {
+  for (size_t size :
+       {size_t{40}, size_t{43}, size_t{44}, size_t{44 + 1919}, size_t{44 + 1920 * 7 + 5}}) {
     Builder b(4);
     const std::string wav = full.substr(0, size);
     ASSERT_TRUE(b.Run(wav)) << size;
@@ -806,7 +839,7 @@ TEST(TransformWs, ProgressLabelsInOrderAndPositionsRising) {
       last = position;
     }
     EXPECT_EQ(labels, (std::vector<std::string>{"WAV转WS……", "扫描音量……", "防范爆音……",
-                                                 "调整音量……", "存盘……"}));
+                                                "调整音量……", "存盘……"}));
     EXPECT_EQ(b.reports.front().second, 66);
     EXPECT_EQ(b.reports.back().second, 100);
     if (seconds > 1) {
@@ -817,6 +850,10 @@ TEST(TransformWs, ProgressLabelsInOrderAndPositionsRising) {
       };
       EXPECT_TRUE(reached(67));
       EXPECT_FALSE(reached(68));
+      // The volume adjustment ends at 86 + 13 G div (B - 1) = 86 + 13 * 1189 div 4199.
+      EXPECT_NE(std::find(b.reports.begin(), b.reports.end(),
+                          std::make_pair(std::string("调整音量……"), 89)),
+                b.reports.end());
       EXPECT_TRUE(reached(86));
     }
   }

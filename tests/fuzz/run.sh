@@ -21,7 +21,7 @@ export CC=clang CXX=clang++
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DTAMSEL_FUZZ=ON -DTAMSEL_TESTS=ON -DTAMSEL_BENCH=OFF >/dev/null
-cmake --build "$build" --target tamsel_loader_fuzz
+cmake --build "$build" --target tamsel_loader_fuzz tamsel_wav_fuzz
 
 run="$build/fuzz-run"
 rm -rf "$run/corpus"
@@ -33,6 +33,16 @@ status=0
   -max_len=4096 -max_total_time="$duration" -timeout=20 \
   -dict=tests/fuzz/loader.dict -artifact_prefix="$run/artifacts/" \
   -print_final_stats=1 || status=$?
+
+# The WAV reader and the builder's header checks, for the same time.
+if [ "$status" -eq 0 ]; then
+  rm -rf "$run/wav-corpus"
+  mkdir -p "$run/wav-corpus"
+  cp tests/fuzz/wav-corpus/* "$run/wav-corpus/"
+  "$build/bin/tamsel_wav_fuzz" "$run/wav-corpus" \
+    -max_len=8192 -max_total_time="$duration" -timeout=20 \
+    -artifact_prefix="$run/artifacts/" -print_final_stats=1 || status=$?
+fi
 
 if [ "$status" -ne 0 ]; then
   echo "run.sh: the fuzzer stopped with status $status; inputs in $run/artifacts/:" >&2
