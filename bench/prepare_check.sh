@@ -60,11 +60,23 @@ gain_floor=$(python3 -c "print($t1 - $t0)"); rm -f "$W/gained.wav"
 read -r off_time off_mem < <(build_once 0)
 read -r on_time on_mem < <(build_once 3)
 
+# The extraction alone, with the variant the editor picks for this length under the default
+# 268 MB limit (a 60-minute video gets 24 kHz mono).
+read -r VCH VRATE < <(python3 - "$SEC" <<'PY'
+import sys
+secs = int(sys.argv[1]) + 1
+for ch, r in [(2,48000),(2,44100),(2,38000),(2,32000),(2,24000),(2,20000),(2,16000),(1,24000),
+              (1,20000),(1,16000),(1,13000),(1,10000),(1,8000),(1,6000),(1,4000),(1,3000),(1,2000)]:
+    if secs * ch * r * 2 < 268 * 1000000:
+        break
+print(ch, r)
+PY
+)
 extract_once() {
   rm -f "$W/x.wav"
   local t0 t1; t0=$(now)
   ffmpeg -nostdin -hide_banner -loglevel error -y -i "file:$W/video.mp4" -vn -sn -dn \
-    -map_metadata -1 -fflags +bitexact -c:a pcm_s16le -f wav -ac 2 -ar 48000 "file:$W/x.wav"
+    -map_metadata -1 -fflags +bitexact -c:a pcm_s16le -f wav -ac "$VCH" -ar "$VRATE" "file:$W/x.wav"
   t1=$(now); python3 -c "print($t1 - $t0)"
 }
 prepare_once() {  # prepare_once NOISESTYLE
@@ -77,7 +89,7 @@ extract=$(extract_once)
 prep_off=$(prepare_once 0)
 prep_on=$(prepare_once 3)
 
-echo "prepare, ${MIN} minutes of 48 kHz stereo ($(stat -c %s "$W/source.wav") bytes of WAV):"
+echo "prepare, ${MIN} minutes ($(stat -c %s "$W/source.wav") bytes of 48 kHz stereo WAV for the builder; extraction at $VRATE Hz, $VCH channel(s)):"
 report "builder, level control off / plain read" "$off_time" "$read_floor" 2.0
 report "builder, level control on / gain floor" "$on_time" "$gain_floor" 1.3
 printf '  %-44s %6s MB (off), %s MB (on)  target < 150 MB  %s\n' "builder peak memory" \

@@ -407,7 +407,26 @@ bool Build(EditorState& st, Progress& progress, size_t blockBytes) {
   g.channels = st.WavChannels;
   g.slotSamples = st.SamplesPerSlot;
   g.slotValues = g.slotSamples * g.channels;
-  const int64_t dataSize = Le32(head + g.headerBytes - 4);
+  int64_t dataSize = Le32(head + g.headerBytes - 4);
+  if (std::memcmp(head + g.headerBytes - 8, "data", 4) != 0) {
+    // Not the canonical layout (a LIST chunk stands before the samples, as many converters
+    // write it): the sound data is found by walking the chunks, as the player reads it.
+    int64_t pos = 12;
+    unsigned char chunk[8];
+    for (;;) {
+      if (!SeekTo(wav.get(), pos) || ReadSome(wav.get(), chunk, 8, path) != 8) {
+        st.Tell(path + "\r" + "找不到声音数据（data块），请重新转换。");
+        return false;
+      }
+      const int64_t size = Le32(chunk + 4);
+      if (std::memcmp(chunk, "data", 4) == 0) {
+        g.headerBytes = pos + 8;
+        dataSize = size;
+        break;
+      }
+      pos += 8 + size + (size & 1);
+    }
+  }
   st.WavDataSize = dataSize;
   if (!SeekTo(wav.get(), 0, SEEK_END)) throw FileError(path, "读取文件出错：" + Reason(errno));
   const int64_t fileSize = TellPos(wav.get());

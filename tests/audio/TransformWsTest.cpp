@@ -576,6 +576,31 @@ TEST(TransformWs, EighteenByteFormatStartsSamplesAtByte46) {
   EXPECT_EQ(ws[2], 0);
 }
 
+TEST(TransformWs, ChunksBeforeTheSamplesAreWalkedOver) {
+  // Converters often put a LIST chunk between fmt and data; read at fixed offsets its size
+  // would pass for the data size and the side files would come out empty.
+  std::vector<int16_t> s(480 * 2 * 300);
+  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>((i * 7919) % 20000);
+  const std::string canonical = MakeWav(s);
+  std::string listed = canonical.substr(0, 36) + "LIST" + U32(26) + "INFOISFT" + U32(14) +
+                       "Lavf59.27.100" + std::string(1, '\0') + canonical.substr(36);
+  listed.replace(4, 4, U32(static_cast<uint32_t>(listed.size() - 8)));
+  for (int position : {0, 3}) {
+    Builder plain(position), withList(position);
+    ASSERT_TRUE(plain.Run(canonical));
+    ASSERT_TRUE(withList.Run(listed));
+    EXPECT_EQ(withList.Ws(), plain.Ws());
+    EXPECT_EQ(withList.Ai(), plain.Ai());
+    EXPECT_EQ(withList.Ws().size(), 600u);
+    EXPECT_EQ(withList.Wav().substr(0, 78), listed.substr(0, 78));
+    EXPECT_TRUE(withList.Wav().substr(78) == plain.Wav().substr(44));
+  }
+  Builder noData(0);
+  EXPECT_FALSE(noData.Run(canonical.substr(0, 36) + "LIST" + U32(4) + "INFO"));
+  ASSERT_EQ(noData.prompts.messages.size(), 1u);
+  EXPECT_FALSE(noData.HasSideFiles());
+}
+
 TEST(TransformWs, RefusedHeadersLeaveEverythingAlone) {
   const std::vector<int16_t> s(480 * 2 * 20, 1000);
   const std::string good = MakeWav(s, {2, 48000});
