@@ -17,6 +17,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -333,6 +334,14 @@ void WriteAdjusted(File wav, const std::string& path, const std::string& tmpPath
     if (std::fwrite(block.data(), 1, bytes, out.get()) != bytes) {
       throw FileError(path, "写入文件失败：" + Reason(errno));
     }
+#ifdef __linux__
+    // Start writing this block to the disk now, so that the closing flush has little left to
+    // wait for while the next blocks are being scaled.
+    if (std::fflush(out.get()) == 0) {
+      ::sync_file_range(fileno(out.get()), blockFirst * 2, static_cast<off_t>(bytes),
+                        SYNC_FILE_RANGE_WRITE);
+    }
+#endif
     blockFirst = blockEnd;
   }
 
