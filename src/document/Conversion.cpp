@@ -15,12 +15,10 @@ namespace {
 
 constexpr int32_t PARK_AFTER = 2880100;  // 8:00:01.00, where appended entries start at the earliest
 
-bool IsEventLine(const TAssOriginal& line) { return line.Original.rfind("Dialogue:", 0) == 0; }
-
 /// The first event line of an ASS/SSA file (0 when there is none).
 size_t FirstEventLine(const std::vector<TAssOriginal>& lines) {
   for (size_t j = 0; j < lines.size(); ++j) {
-    if (IsEventLine(lines[j])) return j;
+    if (IsEventLine(lines[j].Original)) return j;
   }
   return 0;
 }
@@ -235,7 +233,7 @@ bool ButtonReLoadTxtClick(EditorState& st) {
     auto& lines = st.AssLines;
     std::vector<size_t> region;
     for (size_t j = FirstEventLine(lines); j < lines.size(); ++j) {
-      if (IsEventLine(lines[j])) region.push_back(j);
+      if (IsEventLine(lines[j].Original)) region.push_back(j);
     }
     if (items.size() > region.size()) {
       Parking parking(region.empty()

@@ -51,6 +51,8 @@ int32_t EventLayer(std::string_view line) {
 
 }  // namespace
 
+bool IsEventLine(std::string_view line) { return StartsWith(line, EVENT_PREFIX); }
+
 const std::vector<std::string>& AssTemplate() {
   static const std::vector<std::string> lines = {
       "[Script Info]",
@@ -115,8 +117,7 @@ std::vector<std::string> NewAssFileLines(const std::vector<std::string>* script)
   // A script with no line to park (or none at all) gives the placeholder, so that the new
   // file always has an event to edit.
   if (out.size() == AssTemplate().size()) {
-    out.push_back("Dialogue: 0,0:00:01.00,0:00:05.00,Default,,0000,0000,0000,," +
-                  std::string(PLACEHOLDER_TEXT));
+    out.push_back(ComposeEventLine(100, 500, PLACEHOLDER_TEXT));
   }
   return out;
 }
@@ -192,7 +193,7 @@ bool ParseAss(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
     TAssOriginal& a = doc.AssLines[j];
     a.index = static_cast<int32_t>(j);
     a.Original = lines[j];
-    if (!StartsWith(lines[j], EVENT_PREFIX)) continue;
+    if (!IsEventLine(lines[j])) continue;
 
     a.Layer = EventLayer(lines[j]);
     std::string_view s = lines[j];

@@ -21,6 +21,9 @@ class LoadError : public std::runtime_error {
   int m_line;
 };
 
+/// An event line of an ASS/SSA file: one that begins with "Dialogue:".
+bool IsEventLine(std::string_view line);
+
 /// The header of every ASS file the editor creates.
 const std::vector<std::string>& AssTemplate();
 /// The maker's line of the header and of an exported SRT file (without the ";").
