@@ -38,30 +38,27 @@ report() {  # report NAME OURS FLOOR TARGET
   [ "$ok" = ok ] || failed=1
 }
 
-# One builder run on a fresh copy of the WAV beside a stand-in video; prints seconds and peak KB.
+# Every run on the WAV starts alike: a fresh copy beside a stand-in video, in the page cache,
+# nothing left to write back.
+stage() {  # stage DIR
+  rm -rf "$1"; mkdir -p "$1"
+  cp "$W/source.wav" "$1/v.wav"; : > "$1/v.mp4"
+  cat "$1/v.wav" > /dev/null
+  sync
+}
+# One builder run; prints seconds and peak KB.
 build_once() {  # build_once NOISESTYLE
-  local d="$W/b$1"
-  rm -rf "$d"; mkdir -p "$d"
-  cp "$W/source.wav" "$d/v.wav"; : > "$d/v.mp4"
-  cat "$d/v.wav" > /dev/null
+  local d="$W/b$1"; stage "$d"
   local t0 t1
   t0=$(now)
   /usr/bin/time -f %M -o "$d/mem" "$CLI" --settings "$W/s$1.ini" prepare "$d/v.mp4" 2>/dev/null
   t1=$(now)
   echo "$(python3 -c "print($t1 - $t0)") $(cat "$d/mem")"
+  rm -rf "$d"
 }
 
-cat "$W/source.wav" > /dev/null
-t0=$(now); cat "$W/source.wav" > /dev/null; t1=$(now)
-read_floor=$(python3 -c "print($t1 - $t0)")
-t0=$(now); "$W/gain_floor" "$W/source.wav" "$W/gained.wav"; t1=$(now)
-gain_floor=$(python3 -c "print($t1 - $t0)"); rm -f "$W/gained.wav"
-
-read -r off_time off_mem < <(build_once 0)
-read -r on_time on_mem < <(build_once 3)
-
 # The extraction alone, with the variant the editor picks for this length under the default
-# 268 MB limit (a 60-minute video gets 24 kHz mono).
+# 268 MB limit (a 60-minute video gets 16 kHz stereo).
 read -r VCH VRATE < <(python3 - "$SEC" <<'PY'
 import sys
 secs = int(sys.argv[1]) + 1
@@ -72,22 +69,49 @@ for ch, r in [(2,48000),(2,44100),(2,38000),(2,32000),(2,24000),(2,20000),(2,160
 print(ch, r)
 PY
 )
+read_once() {
+  local d="$W/r"; stage "$d"
+  local t0 t1; t0=$(now); cat "$d/v.wav" > /dev/null; t1=$(now)
+  rm -rf "$d"; python3 -c "print($t1 - $t0)"
+}
+gain_once() {
+  local d="$W/g"; stage "$d"
+  local t0 t1; t0=$(now); "$W/gain_floor" "$d/v.wav" "$d/gained.wav"; t1=$(now)
+  rm -rf "$d"; python3 -c "print($t1 - $t0)"
+}
 extract_once() {
-  rm -f "$W/x.wav"
+  rm -f "$W/x.wav"; sync
   local t0 t1; t0=$(now)
   ffmpeg -nostdin -hide_banner -loglevel error -y -i "file:$W/video.mp4" -vn -sn -dn \
     -map_metadata -1 -fflags +bitexact -c:a pcm_s16le -f wav -ac "$VCH" -ar "$VRATE" "file:$W/x.wav"
-  t1=$(now); python3 -c "print($t1 - $t0)"
+  t1=$(now); rm -f "$W/x.wav"; python3 -c "print($t1 - $t0)"
 }
 prepare_once() {  # prepare_once NOISESTYLE
-  local d="$W/p$1"; rm -rf "$d"; mkdir -p "$d"; ln "$W/video.mp4" "$d/v.mp4"
+  local d="$W/p$1"; rm -rf "$d"; mkdir -p "$d"; ln "$W/video.mp4" "$d/v.mp4"; sync
   local t0 t1; t0=$(now)
   "$CLI" --settings "$W/s$1.ini" prepare "$d/v.mp4" 2>/dev/null
-  t1=$(now); python3 -c "print($t1 - $t0)"
+  t1=$(now); rm -rf "$d"; python3 -c "print($t1 - $t0)"
 }
-extract=$(extract_once)
-prep_off=$(prepare_once 0)
-prep_on=$(prepare_once 3)
+min() { python3 -c 'import sys; print(min(float(a) for a in sys.argv[1:]))' "$@"; }
+
+# Each measurement is taken three times, interleaved, and the best counts: on a virtual machine
+# a write into memory the host has taken back costs several times a write into memory in use,
+# so single runs vary by a factor of two or three.
+reads=() gains=() offs=() ons=() offmems=() onmems=() extracts=() poffs=() pons=()
+for round in 1 2 3; do
+  reads+=("$(read_once)")
+  gains+=("$(gain_once)")
+  read -r t m < <(build_once 0); offs+=("$t"); offmems+=("$m")
+  read -r t m < <(build_once 3); ons+=("$t"); onmems+=("$m")
+  extracts+=("$(extract_once)")
+  poffs+=("$(prepare_once 0)")
+  pons+=("$(prepare_once 3)")
+done
+read_floor=$(min "${reads[@]}"); gain_floor=$(min "${gains[@]}")
+off_time=$(min "${offs[@]}"); on_time=$(min "${ons[@]}")
+off_mem=$(printf '%s\n' "${offmems[@]}" | sort -n | tail -1)
+on_mem=$(printf '%s\n' "${onmems[@]}" | sort -n | tail -1)
+extract=$(min "${extracts[@]}"); prep_off=$(min "${poffs[@]}"); prep_on=$(min "${pons[@]}")
 
 echo "prepare, ${MIN} minutes ($(stat -c %s "$W/source.wav") bytes of 48 kHz stereo WAV for the builder; extraction at $VRATE Hz, $VCH channel(s)):"
 report "builder, level control off / plain read" "$off_time" "$read_floor" 2.0

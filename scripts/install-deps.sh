@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libass-dev
   clang libclang-rt-14-dev
-  ffmpeg espeak-ng time
+  ffmpeg espeak-ng time python3
 )
 
 missing=()

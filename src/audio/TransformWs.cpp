@@ -6,20 +6,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <span>
 #include <system_error>
 #include <utility>
 
 #include "FileIo.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace tamsel {
 
@@ -120,83 +116,37 @@ class Progress {
   int m_position = 66;  // where the caller has put the bar
 };
 
-/// Hands out the 16-bit samples of one stretch of the file in order, a block read at a time.
-class SampleReader {
- public:
-  /// The stretch starts at byte `firstByte` and holds `count` values. `blockValues` is the
-  /// reading size; when it and every request are whole frames, so is every piece.
-  SampleReader(std::FILE* f, const std::string& path, int64_t firstByte, int64_t count,
-               size_t blockValues)
-      : m_file(f), m_path(path), m_left(count), m_block(blockValues) {
-    if (count > 0 && !SeekTo(f, firstByte)) throw FileError(path, "读取文件出错：" + Reason(errno));
-  }
-  /// The next at most `max` values (max > 0), fewer only where a block ends. Throws FileError
-  /// when the file ends inside the stretch.
-  std::pair<const int16_t*, size_t> Next(int64_t max) {
-    if (m_pos == m_len) Refill();
-    const size_t n = static_cast<size_t>(std::min<int64_t>(max, int64_t(m_len - m_pos)));
-    const int16_t* p = m_block.data() + m_pos;
-    m_pos += n;
-    return {p, n};
-  }
-
- private:
-  void Refill() {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(m_left, int64_t(m_block.size())));
-    const size_t got = ReadSome(m_file, m_block.data(), want * 2, m_path) / 2;
-    if (want == 0 || got < want) throw FileError(m_path, "读取文件出错：文件比预期的短。");
-    SwapToNative(m_block.data(), got);
-    m_left -= int64_t(got);
-    m_pos = 0;
-    m_len = got;
-  }
-
-  std::FILE* m_file;
-  const std::string& m_path;
-  int64_t m_left;
-  std::vector<int16_t> m_block;
-  size_t m_pos = 0;
-  size_t m_len = 0;
-};
-
-/// Where the slots lie in the file and how many there are.
+/// Where the slots lie in the file.
 struct Geometry {
   int64_t headerBytes = 44;  ///< A: the first sample byte
   int64_t channels = 0;      ///< CH
   int64_t slotSamples = 0;   ///< S
   int64_t slotValues = 0;    ///< S * CH: 16-bit values per slot
-  int64_t slotCount = 0;     ///< N: whole slots in the data
-  int64_t padded = 0;        ///< B: slot count of the working sequences
-  int64_t lastAdjusted = 0;  ///< G: the level control adjusts slots 0..G
-  int64_t adjustEnd = 0;     ///< one past the last value index the level control touches
   int64_t FirstValue() const { return headerBytes / 2; }
+  bool operator==(const Geometry&) const = default;
 };
 
-/// The loudest non-negative sample of the first and second channel in every eighth frame of each
-/// slot but the last (which stays silent).
-void ScanPeaks(std::FILE* f, const std::string& path, const Geometry& g, size_t blockValues,
-               std::vector<int32_t>& peaks, Progress& progress) {
-  const int64_t n = g.slotCount;
-  if (n < 2) return;
-  SampleReader in(f, path, g.headerBytes, (n - 1) * g.slotValues, blockValues);
-  const int64_t stride = PEAK_FRAME_STEP * g.channels;
-  const bool stereo = g.channels == 2;
-  for (int64_t i = 0; i + 1 < n; ++i) {
-    int32_t first = 0;
-    int32_t second = 0;
-    for (int64_t done = 0; done < g.slotValues;) {
-      const auto [p, count] = in.Next(g.slotValues - done);
-      // Pieces are whole frames, so a looked-at frame lies wholly in one.
-      for (int64_t k = (stride - done % stride) % stride; k < int64_t(count); k += stride) {
-        first = std::max<int32_t>(first, p[k]);
-        if (stereo) second = std::max<int32_t>(second, p[k + 1]);
-      }
-      done += int64_t(count);
-    }
-    peaks[2 * i] = first;
-    peaks[2 * i + 1] = stereo ? second : first;
-    progress.Raise(66 + (2 * (i + 1)) / n);
+/// How far the finished file's sound goes.
+struct Extent {
+  int64_t slotCount = 0;     ///< N: whole slots in the data
+  int64_t padded = 0;        ///< B: N + 2901..3000, a multiple of 100
+  int64_t lastAdjusted = 0;  ///< G: the level control adjusts slots 0..G
+  int64_t adjustEnd = 0;     ///< one past the last value index the level control touches
+};
+
+/// The loudest of `count` values, by size.
+int32_t LoudestOf(const int16_t* p, size_t count) {
+  // Fixed-width groups, so the compiler turns each into vector instructions even at -O2.
+  constexpr size_t GROUP = 16;
+  int32_t loudest = 0;
+  size_t i = 0;
+  for (; i + GROUP <= count; i += GROUP) {
+    int32_t group = 0;
+    for (size_t k = 0; k < GROUP; ++k) group = std::max(group, std::abs(int32_t(p[i + k])));
+    loudest = std::max(loudest, group);
   }
+  for (; i < count; ++i) loudest = std::max(loudest, std::abs(int32_t(p[i])));
+  return loudest;
 }
 
 /// The sample scaled by the gain, truncated toward zero. The product is exact in double.
@@ -223,45 +173,20 @@ void Dip(std::vector<float>& gains, int64_t h, int64_t k) {
   }
 }
 
+/// A dip lowers no slot more than this many before the slot of the sample that causes it...
+constexpr int64_t DIP_BEFORE = 99;
+/// ...nor more than this many after it (three times its depth when it starts at slot 0).
+constexpr int64_t DIP_AFTER = 3 * 99;
+
 /// Tests samples of slot h in order against its current gain and dips the gains where one
 /// would come too close to full scale.
 void ProtectPiece(const int16_t* p, size_t count, std::vector<float>& gains, int64_t h) {
-  // Fixed-width groups, so the compiler turns each into vector instructions even at -O2.
-  constexpr size_t GROUP = 16;
-  int32_t loudest = 0;
-  size_t i = 0;
-  for (; i + GROUP <= count; i += GROUP) {
-    int32_t group = 0;
-    for (size_t k = 0; k < GROUP; ++k) group = std::max(group, std::abs(int32_t(p[i + k])));
-    loudest = std::max(loudest, group);
-  }
-  for (; i < count; ++i) loudest = std::max(loudest, std::abs(int32_t(p[i])));
   // Scaling is monotonic in the size of the sample: if the loudest passes, all do.
-  if (Scaled(loudest, gains[h]) / 100 < CLIP_HUNDREDS) return;
-  for (i = 0; i < count; ++i) {
+  if (Scaled(LoudestOf(p, count), gains[h]) / 100 < CLIP_HUNDREDS) return;
+  for (size_t i = 0; i < count; ++i) {
     const int64_t hundreds = std::abs(Scaled(p[i], gains[h])) / 100;
     if (hundreds < CLIP_HUNDREDS) continue;
     Dip(gains, h, (hundreds - CLIP_HUNDREDS) * 100 / hundreds);
-  }
-}
-
-/// Clipping protection: walks the samples of slots 0..G (each but its slot's last) and lowers the
-/// gains where needed. Samples are only read; every gain is final afterwards.
-void ProtectFromClipping(std::FILE* f, const std::string& path, const Geometry& g,
-                         size_t blockValues, std::vector<float>& gains, Progress& progress) {
-  if (g.lastAdjusted < 0) return;
-  const int64_t first = g.FirstValue();
-  const int64_t total = std::max<int64_t>(g.adjustEnd - first, 0);
-  SampleReader in(f, path, g.headerBytes, total, blockValues);
-  for (int64_t h = 0; h <= g.lastAdjusted; ++h) {
-    const int64_t begin = first + h * g.slotValues;
-    const int64_t count = std::clamp<int64_t>(g.adjustEnd - begin, 0, g.slotValues);
-    for (int64_t done = 0; done < count;) {
-      const auto [p, n] = in.Next(count - done);
-      done += int64_t(n);
-      ProtectPiece(p, done == count ? n - 1 : n, gains, h);
-    }
-    progress.Raise(g.lastAdjusted > 0 ? 71 + (15 * h) / g.lastAdjusted : 71);
   }
 }
 
@@ -281,10 +206,18 @@ void ScalePiece(int16_t* p, size_t count, float gain) {
   for (; i < count; ++i) p[i] = ScaleSample(p[i], scale);
 }
 
+/// Gain of slot g (0..19) of a block: the inverse of the level, interpolated from the block's
+/// level to the next one's.
+float WsSlotGain(int32_t here, int32_t next, int32_t g) {
+  return static_cast<float>(32770 / (double(here) / 20 * (20 - g) + double(next) / 20 * g));
+}
+
 /// Removes a file on scope exit unless released.
 class RemoveOnExit {
  public:
   explicit RemoveOnExit(std::string path) : m_path(std::move(path)) {}
+  RemoveOnExit(const RemoveOnExit&) = delete;
+  RemoveOnExit& operator=(const RemoveOnExit&) = delete;
   ~RemoveOnExit() {
     if (m_path.empty()) return;
     std::error_code ec;
@@ -296,76 +229,291 @@ class RemoveOnExit {
   std::string m_path;
 };
 
-/// Volume adjustment: copies the WAV file into `tmpPath` with the samples of slots 0..G scaled
-/// by their gains and limited to -32767..32767, forces it to the disk and renames it over the WAV
-/// file. Everything else (header, the sound after slot G, any bytes past the RIFF size) is copied
-/// unchanged.
-void WriteAdjusted(File wav, const std::string& path, const std::string& tmpPath, const Geometry& g,
-                   size_t blockValues, const std::vector<float>& gains, Progress& progress) {
-  RemoveOnExit cleanup(tmpPath);
-  File out = OpenFile(tmpPath, "wb");
-  if (!out) throw FileError(tmpPath, "无法创建临时文件：" + Reason(errno));
-  if (!SeekTo(wav.get(), 0)) throw FileError(path, "读取文件出错：" + Reason(errno));
+/// Reads `count` values from value index `first` on into `dest`, in native order. Throws
+/// FileError when the file ends before.
+void ReadValues(std::FILE* f, const std::string& path, int64_t first, size_t count,
+                int16_t* dest) {
+  if (!SeekTo(f, first * 2)) throw FileError(path, "读取文件出错：" + Reason(errno));
+  if (ReadSome(f, dest, count * 2, path) < count * 2) {
+    throw FileError(path, "读取文件出错：文件比预期的短。");
+  }
+  SwapToNative(dest, count);
+}
 
-  const int64_t first = g.FirstValue();
-  const int64_t lastSlot = int64_t(gains.size()) - 1;
-  std::vector<int16_t> block(blockValues);
-  int64_t blockFirst = 0;  // value index of block[0]
-  for (;;) {
-    const size_t bytes = ReadSome(wav.get(), block.data(), block.size() * 2, path);
-    if (bytes == 0) break;
-    const int64_t blockEnd = blockFirst + int64_t(bytes / 2);
-    int64_t from = std::max(blockFirst, first);
-    const int64_t to = std::min(blockEnd, g.adjustEnd);
-    if (from < to) {
-      int16_t* values = block.data() + (from - blockFirst);
-      SwapToNative(values, size_t(to - from));
-      while (from < to) {
-        const int64_t h = (from - first) / g.slotValues;
-        const int64_t slotEnd = first + (h + 1) * g.slotValues;
-        const int64_t end = std::min(slotEnd, to);
-        ScalePiece(block.data() + (from - blockFirst), size_t(end - from),
-                   gains[size_t(std::min(h, lastSlot))]);
-        if (end == slotEnd || end == g.adjustEnd) progress.Raise(86 + (13 * h) / lastSlot);
-        from = end;
-      }
-      SwapToNative(values, size_t(to - std::max(blockFirst, first)));
-    }
-    if (std::fwrite(block.data(), 1, bytes, out.get()) != bytes) {
-      throw FileError(path, "写入文件失败：" + Reason(errno));
-    }
-#ifdef __linux__
-    // Start writing this block to the disk now, so that the closing flush has little left to
-    // wait for while the next blocks are being scaled.
-    if (std::fflush(out.get()) == 0) {
-      ::sync_file_range(fileno(out.get()), blockFirst * 2, static_cast<off_t>(bytes),
-                        SYNC_FILE_RANGE_WRITE);
-    }
-#endif
-    blockFirst = blockEnd;
+}  // namespace
+
+/// The builder's work on the samples, done slot by slot in file order so that it can run
+/// behind the converter while the WAV file is still being written: the peak scan, and with the
+/// level control on, clipping protection and the adjusted copy in WavFileName + ".tmp". While
+/// the file grows, only what the sound still to come cannot change is settled: a block level
+/// depends on the blocks up to 2 * span + 1 after it and on the closing ramp over the last 34
+/// blocks; a slot's gain on the next block's level; a clipping dip reaches 99 slots back and
+/// 297 ahead.
+class WsSampleWork {
+ public:
+  WsSampleWork(const Geometry& g, int32_t autoVolLevel, std::string tmpPath, size_t blockBytes)
+      : m_g(g),
+        m_p(std::clamp(autoVolLevel, 0, 5)),
+        m_tmpPath(std::move(tmpPath)),
+        m_cleanup(m_tmpPath) {
+    // Reading blocks are whole slots, so every slot is looked at in one piece.
+    m_blockSlots = std::max<int64_t>(int64_t(blockBytes / 2) / g.slotValues, 1);
+    m_block.resize(size_t(m_blockSlots * g.slotValues));
+    m_outValue = g.FirstValue();
   }
 
-  progress.Show(LABEL_SAVE);
-  progress.Raise(99);
-  bool ok = std::fflush(out.get()) == 0;
-#ifdef _WIN32
-  ok = ok && _commit(_fileno(out.get())) == 0;
-#else
-  ok = ok && ::fsync(fileno(out.get())) == 0;
-#endif
-  int err = errno;
-  ok = std::fclose(out.release()) == 0 && ok;
-  if (!ok) throw FileError(path, "写入文件失败：" + Reason(err ? err : errno));
-  wav.reset();  // the original must be closed before it can be replaced everywhere
+  const Geometry& geometry() const { return m_g; }
+  int32_t autoVolLevel() const { return m_p; }
 
-  std::error_code ec;
-  const auto perms = std::filesystem::status(ToPath(path), ec).permissions();
-  if (!ec) std::filesystem::permissions(ToPath(tmpPath), perms, ec);
-  std::filesystem::rename(ToPath(tmpPath), ToPath(path), ec);
-  if (ec) throw FileError(path, "无法替换文件：" + ec.message());
-  cleanup.Release();
-  progress.Raise(100);
-}
+  /// Takes in slots [0, available) of a file that is still being written.
+  void Grow(std::FILE* f, const std::string& path, int64_t available) {
+    if (available <= m_scanned) return;
+    Scan(f, path, available, nullptr, 0);
+    if (m_p == 0) return;
+    const int64_t span = 14 - 2 * int64_t(m_p);
+    const int64_t wholeBlocks = m_scanned / SLOTS_PER_BLOCK;
+    // Blocks before this one are final whatever the length of the sound turns out to be.
+    const int64_t settledBlocks = wholeBlocks - 34 - 2 * span - 2;
+    const int64_t settledSlots = (settledBlocks - 1) * SLOTS_PER_BLOCK;
+    if (settledSlots > int64_t(m_gains.size())) {
+      const std::vector<int32_t> levels = WsBlockLevels(
+          std::span<const int32_t>(m_peaks.data(), size_t(wholeBlocks * 2 * SLOTS_PER_BLOCK)), 0,
+          m_p);
+      InstallGains(levels, settledSlots);
+    }
+    const int64_t protectTo = int64_t(m_gains.size()) - DIP_AFTER;
+    if (protectTo > m_protected) {
+      Protect(f, path, protectTo, std::numeric_limits<int64_t>::max(), nullptr, 0);
+    }
+    const int64_t writeTo = m_protected - DIP_BEFORE;
+    if (writeTo > 0) {
+      const int64_t toValue = m_g.FirstValue() + writeTo * m_g.slotValues;
+      if (toValue > m_outValue) Write(f, path, toValue, toValue, nullptr, 0);
+    }
+  }
+
+  /// Whether what was settled while the file grew holds for the finished file.
+  bool Fits(const Geometry& g, const Extent& x, int32_t autoVolLevel) const {
+    if (!(g == m_g) || std::clamp(autoVolLevel, 0, 5) != m_p || m_scanned > x.slotCount) {
+      return false;
+    }
+    if (m_protected == 0) return true;
+    return m_protected <= x.lastAdjusted + 1 &&
+           m_g.FirstValue() + m_protected * m_g.slotValues <= x.adjustEnd &&
+           m_outValue <= x.adjustEnd;
+  }
+
+  /// Completes the build on the finished file: the rest of the scan, the side files, and with
+  /// the level control on the rest of the adjusted copy, which then replaces the WAV file.
+  void Finish(EditorState& st, File wav, const std::string& path, const Extent& x,
+              Progress& progress) {
+    const int64_t n = x.slotCount;
+    const auto padded = static_cast<size_t>(x.padded);
+    st.WavSel.assign(padded, TWavSelect{});
+    st.AutoVolLevel = m_p;
+    progress.Show(LABEL_SCAN);
+    progress.Raise(66);
+    // The last slot is never scanned and stays silent.
+    Scan(wav.get(), path, std::max<int64_t>(n - 1, 0), &progress, n);
+    m_peaks.resize(2 * padded, 0);
+    std::fill(m_peaks.begin() + 2 * std::max<int64_t>(n - 1, 0), m_peaks.end(), 0);
+
+    progress.Show(LABEL_LEVELS);
+    const std::vector<int32_t> levels = WsBlockLevels(m_peaks, n, m_p);
+    const std::vector<float> gains = WsSlotGains(levels);
+    std::string ws(2 * size_t(n), '\0');
+    for (size_t i = 0; i < size_t(n); ++i) {
+      const auto level = [&](size_t k) {
+        return static_cast<char>(std::min<int64_t>(Scaled(m_peaks[k], gains[i]) / 410, 63));
+      };
+      ws[2 * i] = level(2 * i);
+      const char second = level(2 * i + 1);
+      ws[2 * i + 1] = static_cast<char>(second == 0 ? -1 : -second);
+    }
+    WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
+    progress.Raise(69);
+
+    // Speech scores come from the raw peaks as one series; the end scores from the series
+    // smoothed once more.
+    std::vector<int32_t> series = std::move(m_peaks);
+    WsSmoothSeries(series);
+    const std::vector<uint8_t> begins = WsEdgeScores(series, /*falling=*/false, m_p);
+    progress.Raise(70);
+    WsSmoothSeries(series);
+    const std::vector<uint8_t> ends = WsEdgeScores(series, /*falling=*/true, m_p);
+    progress.Raise(71);
+    std::string ai(2 * size_t(n), '\0');
+    for (size_t i = 0; i < size_t(n); ++i) {
+      ai[2 * i] = static_cast<char>(begins[2 * i]);
+      ai[2 * i + 1] = static_cast<char>(ends[2 * i + 1]);
+    }
+    WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
+
+    if (m_p == 0) return;
+
+    // Level control. The gains are settled by a read-only pass before any sample is rewritten.
+    progress.Show(LABEL_CLIP);
+    m_gains.insert(m_gains.end(), gains.begin() + ptrdiff_t(m_gains.size()), gains.end());
+    Protect(wav.get(), path, x.lastAdjusted + 1, x.adjustEnd, &progress, x.lastAdjusted);
+    progress.Show(LABEL_ADJUST);
+    if (x.lastAdjusted < 0 || x.adjustEnd <= m_g.FirstValue()) {
+      progress.Show(LABEL_SAVE);  // nothing to scale: the file stays as it is
+      progress.Raise(99);
+      progress.Raise(100);
+      return;
+    }
+    Write(wav.get(), path, x.adjustEnd, std::numeric_limits<int64_t>::max(), &progress,
+          x.padded - 1);
+    progress.Show(LABEL_SAVE);
+    progress.Raise(99);
+    CloseAndReplace(std::move(wav), path);
+    progress.Raise(100);
+  }
+
+ private:
+  /// Scans slots [m_scanned, to): the loudest non-negative sample of the first and second
+  /// channel in every eighth frame, and the loudest sample of all by size.
+  void Scan(std::FILE* f, const std::string& path, int64_t to, Progress* progress, int64_t n) {
+    const int64_t stride = PEAK_FRAME_STEP * m_g.channels;
+    const bool stereo = m_g.channels == 2;
+    m_peaks.reserve(size_t(2 * to));
+    m_loudest.reserve(size_t(to));
+    while (m_scanned < to) {
+      const int64_t slots = std::min(to - m_scanned, m_blockSlots);
+      ReadValues(f, path, m_g.FirstValue() + m_scanned * m_g.slotValues,
+                 size_t(slots * m_g.slotValues), m_block.data());
+      for (int64_t s = 0; s < slots; ++s) {
+        const int16_t* p = m_block.data() + s * m_g.slotValues;
+        int32_t first = 0;
+        int32_t second = 0;
+        for (int64_t k = 0; k < m_g.slotValues; k += stride) {
+          first = std::max<int32_t>(first, p[k]);
+          if (stereo) second = std::max<int32_t>(second, p[k + 1]);
+        }
+        m_peaks.push_back(first);
+        m_peaks.push_back(stereo ? second : first);
+        if (m_p > 0) m_loudest.push_back(LoudestOf(p, size_t(m_g.slotValues)));
+      }
+      m_scanned += slots;
+      if (progress) progress->Raise(66 + (2 * m_scanned) / n);
+    }
+  }
+
+  /// Appends the gains of slots up to `to` from final block levels.
+  void InstallGains(const std::vector<int32_t>& levels, int64_t to) {
+    for (int64_t f = int64_t(m_gains.size()); f < to; ++f) {
+      const size_t m = size_t(f / SLOTS_PER_BLOCK);
+      m_gains.push_back(WsSlotGain(levels[m], levels[std::min(m + 1, levels.size() - 1)],
+                                   int32_t(f % SLOTS_PER_BLOCK)));
+    }
+  }
+
+  /// Clipping protection of slots [m_protected, to): each slot's samples but its last, the
+  /// values never reaching `adjustEnd`. Slots whose loudest sample passes are not read again.
+  void Protect(std::FILE* f, const std::string& path, int64_t to, int64_t adjustEnd,
+               Progress* progress, int64_t lastAdjusted) {
+    for (int64_t h = m_protected; h < to; ++h) {
+      const int64_t begin = m_g.FirstValue() + h * m_g.slotValues;
+      const int64_t count = std::clamp<int64_t>(adjustEnd - begin, 0, m_g.slotValues);
+      if (count > 1 && Scaled(m_loudest[h], m_gains[h]) / 100 >= CLIP_HUNDREDS) {
+        ReadValues(f, path, begin, size_t(count), m_block.data());
+        ProtectPiece(m_block.data(), size_t(count - 1), m_gains, h);
+      }
+      if (progress) progress->Raise(lastAdjusted > 0 ? 71 + (15 * h) / lastAdjusted : 71);
+    }
+    m_protected = std::max(m_protected, to);
+  }
+
+  /// Appends the file's values [m_outValue, to) to the adjusted copy, those before
+  /// `adjustEnd` scaled by their slot's gain and limited to -32767..32767. With `to` past the
+  /// end, copies the rest of the file as it is.
+  void Write(std::FILE* f, const std::string& path, int64_t adjustEnd, int64_t to,
+             Progress* progress, int64_t lastSlot) {
+    if (!m_out) {
+      m_out = OpenFile(m_tmpPath, "wb");
+      if (!m_out) throw FileError(m_tmpPath, "无法创建临时文件：" + Reason(errno));
+      // The header goes in last: the converter writes its sizes when it finishes.
+      const std::vector<char> header(size_t(m_g.headerBytes), '\0');
+      Put(header.data(), header.size(), path);
+    }
+    const int64_t first = m_g.FirstValue();
+    if (!SeekTo(f, m_outValue * 2)) throw FileError(path, "读取文件出错：" + Reason(errno));
+    while (m_outValue < to) {
+      const size_t want = size_t(std::min<int64_t>(to - m_outValue, int64_t(m_block.size())));
+      const size_t bytes = ReadSome(f, m_block.data(), want * 2, path);
+      if (bytes == 0) break;
+      const int64_t end = m_outValue + int64_t(bytes / 2);
+      int64_t from = m_outValue;
+      const int64_t scaleTo = std::min(end, adjustEnd);
+      if (from < scaleTo) {
+        int16_t* values = m_block.data();
+        SwapToNative(values, size_t(scaleTo - from));
+        while (from < scaleTo) {
+          const int64_t h = (from - first) / m_g.slotValues;
+          const int64_t slotEnd = first + (h + 1) * m_g.slotValues;
+          const int64_t pieceEnd = std::min(slotEnd, scaleTo);
+          ScalePiece(values + (from - m_outValue), size_t(pieceEnd - from), m_gains[size_t(h)]);
+          if (progress && (pieceEnd == slotEnd || pieceEnd == adjustEnd)) {
+            progress->Raise(86 + (13 * h) / lastSlot);
+          }
+          from = pieceEnd;
+        }
+        SwapToNative(values, size_t(scaleTo - m_outValue));
+      }
+      Put(m_block.data(), bytes, path);
+      m_outValue = end;
+      if (bytes % 2 != 0) break;  // an odd last byte: the end of the file
+    }
+  }
+
+  /// Writes to the adjusted copy.
+  void Put(const void* data, size_t bytes, const std::string& path) {
+    if (std::fwrite(data, 1, bytes, m_out.get()) != bytes) {
+      throw FileError(path, "写入文件失败：" + Reason(errno));
+    }
+  }
+
+  /// Puts the finished file's header in front of the adjusted copy and renames it over the WAV
+  /// file. The copy is not forced to the disk first: the file can always be made again from the
+  /// video, and waiting for the disk would cost more than the whole adjustment.
+  void CloseAndReplace(File wav, const std::string& path) {
+    std::vector<char> header(size_t(m_g.headerBytes));
+    if (!SeekTo(wav.get(), 0) || ReadSome(wav.get(), header.data(), header.size(), path) <
+                                     header.size()) {
+      throw FileError(path, "读取文件出错：" + Reason(errno));
+    }
+    if (!SeekTo(m_out.get(), 0)) throw FileError(path, "写入文件失败：" + Reason(errno));
+    Put(header.data(), header.size(), path);
+    bool ok = std::fflush(m_out.get()) == 0;
+    const int err = errno;
+    ok = std::fclose(m_out.release()) == 0 && ok;
+    if (!ok) throw FileError(path, "写入文件失败：" + Reason(err ? err : errno));
+    wav.reset();  // the original must be closed before it can be replaced everywhere
+
+    std::error_code ec;
+    const auto perms = std::filesystem::status(ToPath(path), ec).permissions();
+    if (!ec) std::filesystem::permissions(ToPath(m_tmpPath), perms, ec);
+    std::filesystem::rename(ToPath(m_tmpPath), ToPath(path), ec);
+    if (ec) throw FileError(path, "无法替换文件：" + ec.message());
+    m_cleanup.Release();
+  }
+
+  Geometry m_g;
+  int32_t m_p;
+  std::string m_tmpPath;
+  RemoveOnExit m_cleanup;
+  int64_t m_blockSlots = 1;
+  std::vector<int16_t> m_block;
+  std::vector<int32_t> m_peaks;    ///< two per scanned slot
+  std::vector<int32_t> m_loudest;  ///< per scanned slot
+  std::vector<float> m_gains;      ///< per slot whose block levels are final
+  int64_t m_scanned = 0;           ///< slots scanned
+  int64_t m_protected = 0;         ///< slots through clipping protection
+  int64_t m_outValue = 0;          ///< value index up to which the adjusted copy is written
+  File m_out;
+};
+
+namespace {
 
 /// Checks the header; on a refusal tells why and returns false.
 bool CheckHeader(EditorState& st, const unsigned char* h) {
@@ -395,7 +543,21 @@ bool CheckHeader(EditorState& st, const unsigned char* h) {
   return true;
 }
 
-bool Build(EditorState& st, Progress& progress, size_t blockBytes) {
+/// Whether the converter is writing a layout that can be followed, and where its slots lie.
+bool FollowableHeader(const unsigned char* h, Geometry& g) {
+  const uint32_t fmtSize = Le32(h + 16);
+  const uint32_t rate = Le32(h + 24);
+  g.headerBytes = fmtSize == 18 ? 46 : 44;
+  g.channels = Le16(h + 22);
+  g.slotSamples = rate / 100;
+  g.slotValues = g.slotSamples * g.channels;
+  return std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "WAVE", 4) == 0 &&
+         std::memcmp(h + 12, "fmt ", 4) == 0 && (fmtSize == 16 || fmtSize == 18) &&
+         Le16(h + 20) == 1 && Le16(h + 34) == 16 && rate % 100 == 0 && rate >= 100 &&
+         g.channels > 0 && std::memcmp(h + g.headerBytes - 8, "data", 4) == 0;
+}
+
+bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* followed) {
   const std::string& path = st.WavFileName;
   File wav = OpenFile(path, "rb");
   if (!wav) throw FileError(path, "无法打开文件：" + Reason(errno));
@@ -442,78 +604,25 @@ bool Build(EditorState& st, Progress& progress, size_t blockBytes) {
   if (fileSize < 0) throw FileError(path, "读取文件出错：" + Reason(errno));
   // A file that ends early is taken as far as it goes.
   const int64_t data = std::min(dataSize, std::max<int64_t>(fileSize - g.headerBytes, 0));
-  g.slotCount = data / (g.slotValues * 2);
-  g.padded = (g.slotCount + SLOT_MARGIN) / 100 * 100;
-  g.lastAdjusted = (data / 2 - 8) / g.slotSamples / g.channels - 10;
+  Extent x;
+  x.slotCount = data / (g.slotValues * 2);
+  x.padded = (x.slotCount + SLOT_MARGIN) / 100 * 100;
+  x.lastAdjusted = (data / 2 - 8) / g.slotSamples / g.channels - 10;
   // Slots never reach into the last 16 values of the file (as far as the RIFF size says).
   const int64_t valueCount = std::min(st.WavFileSize, fileSize) / 2;
-  g.adjustEnd = std::min(g.FirstValue() + (g.lastAdjusted + 1) * g.slotValues, valueCount - 16);
+  x.adjustEnd = std::min(g.FirstValue() + (x.lastAdjusted + 1) * g.slotValues, valueCount - 16);
 
-  const size_t padded = static_cast<size_t>(g.padded);
-  st.WavSel.assign(padded, TWavSelect{});
-  progress.Show(LABEL_SCAN);
-  progress.Raise(66);
-
-  // Reading blocks are whole frames, so no looked-at frame is ever split.
-  const auto frameValues = static_cast<size_t>(g.channels);
-  const size_t blockValues = std::max(blockBytes / 2 / frameValues, size_t{1}) * frameValues;
-
-  std::vector<int32_t> peaks(2 * padded, 0);
-  ScanPeaks(wav.get(), path, g, blockValues, peaks, progress);
-
-  progress.Show(LABEL_LEVELS);
   const int32_t p = std::clamp(st.Ctrl.TrackBarAutoVolCtrlSpeed, 0, 5);
-  st.AutoVolLevel = p;
-  std::vector<float> gains = WsSlotGains(WsBlockLevels(peaks, g.slotCount, p));
-
-  const auto n = static_cast<size_t>(g.slotCount);
-  std::string ws(2 * n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    const auto level = [&](size_t k) {
-      return static_cast<char>(std::min<int64_t>(Scaled(peaks[k], gains[i]) / 410, 63));
-    };
-    ws[2 * i] = level(2 * i);
-    const char second = level(2 * i + 1);
-    ws[2 * i + 1] = static_cast<char>(second == 0 ? -1 : -second);
-  }
-  WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
-  progress.Raise(69);
-
-  // Speech scores come from the raw peaks as one series; the end scores from the series
-  // smoothed once more.
-  std::vector<int32_t> series = std::move(peaks);
-  WsSmoothSeries(series);
-  const std::vector<uint8_t> begins = WsEdgeScores(series, /*falling=*/false, p);
-  progress.Raise(70);
-  WsSmoothSeries(series);
-  const std::vector<uint8_t> ends = WsEdgeScores(series, /*falling=*/true, p);
-  progress.Raise(71);
-  std::string ai(2 * n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    ai[2 * i] = static_cast<char>(begins[2 * i]);
-    ai[2 * i + 1] = static_cast<char>(ends[2 * i + 1]);
-  }
-  WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
-
-  if (p == 0) return true;
-
-  // Level control. The gains are settled by a read-only pass before any sample is rewritten.
-  progress.Show(LABEL_CLIP);
-  ProtectFromClipping(wav.get(), path, g, blockValues, gains, progress);
-  progress.Show(LABEL_ADJUST);
-  if (g.lastAdjusted >= 0 && g.adjustEnd > g.FirstValue()) {
-    WriteAdjusted(std::move(wav), path, path + ".tmp", g, blockValues, gains, progress);
-  } else {
-    progress.Show(LABEL_SAVE);  // nothing to scale: the file stays as it is
-    progress.Raise(99);
-    progress.Raise(100);
-  }
+  std::unique_ptr<WsSampleWork> work = followed ? followed->TakeWork() : nullptr;
+  if (work && !work->Fits(g, x, p)) work.reset();  // started over on the finished file
+  if (!work) work = std::make_unique<WsSampleWork>(g, p, path + ".tmp", blockBytes);
+  work->Finish(st, std::move(wav), path, x, progress);
   return true;
 }
 
 }  // namespace
 
-std::vector<int32_t> WsBlockLevels(const std::vector<int32_t>& peaks, int64_t slotCount,
+std::vector<int32_t> WsBlockLevels(std::span<const int32_t> peaks, int64_t slotCount,
                                    int32_t autoVolLevel) {
   autoVolLevel = std::clamp(autoVolLevel, 0, 5);
   const int64_t blocks = int64_t(peaks.size()) / (2 * SLOTS_PER_BLOCK);
@@ -557,11 +666,9 @@ std::vector<float> WsSlotGains(const std::vector<int32_t>& levels) {
   std::vector<float> gains(levels.size() * SLOTS_PER_BLOCK);
   for (size_t m = 0; m < levels.size(); ++m) {
     // The last block has no successor; it lies far past the sound, so its own level serves.
-    const double here = levels[m];
-    const double next = levels[std::min(m + 1, levels.size() - 1)];
+    const int32_t next = levels[std::min(m + 1, levels.size() - 1)];
     for (int32_t g = 0; g < SLOTS_PER_BLOCK; ++g) {
-      gains[m * SLOTS_PER_BLOCK + size_t(g)] =
-          static_cast<float>(32770 / (here / 20 * (20 - g) + next / 20 * g));
+      gains[m * SLOTS_PER_BLOCK + size_t(g)] = WsSlotGain(levels[m], next, g);
     }
   }
   return gains;
@@ -616,10 +723,46 @@ void WsDropShortRuns(std::vector<uint8_t>& s, int32_t autoVolLevel) {
   }
 }
 
-bool TransformWs(EditorState& st, const ProgressFn& progress, size_t blockBytes) {
+WsFollower::WsFollower(const EditorState& st, size_t blockBytes)
+    : m_tmpPath(st.WavFileName + ".tmp"),
+      m_autoVolLevel(st.Ctrl.TrackBarAutoVolCtrlSpeed),
+      m_blockBytes(blockBytes) {}
+
+WsFollower::~WsFollower() = default;
+
+void WsFollower::Follow(const std::string& growingPath) {
+  if (m_stopped) return;
+  try {
+    File f = OpenFile(growingPath, "rb");
+    if (!f) return;  // not there yet
+    if (!m_work) {
+      unsigned char head[46] = {};
+      if (ReadSome(f.get(), head, sizeof head, growingPath) < sizeof head) return;
+      Geometry g;
+      if (!FollowableHeader(head, g)) {
+        m_stopped = true;
+        return;
+      }
+      m_work = std::make_unique<WsSampleWork>(g, m_autoVolLevel, m_tmpPath, m_blockBytes);
+    }
+    if (!SeekTo(f.get(), 0, SEEK_END)) throw FileError(growingPath, Reason(errno));
+    const Geometry& g = m_work->geometry();
+    const int64_t size = TellPos(f.get());
+    m_work->Grow(f.get(), growingPath, std::max<int64_t>(size - g.headerBytes, 0) / 2 / g.slotValues);
+  } catch (const std::exception&) {
+    // The builder then works through the finished file from its start.
+    m_stopped = true;
+    m_work.reset();
+  }
+}
+
+std::unique_ptr<WsSampleWork> WsFollower::TakeWork() { return std::move(m_work); }
+
+bool TransformWs(EditorState& st, const ProgressFn& progress, size_t blockBytes,
+                 WsFollower* followed) {
   Progress bar(progress);
   try {
-    return Build(st, bar, blockBytes);
+    return Build(st, bar, blockBytes, followed);
   } catch (const FileError& e) {
     st.Tell(e.path() + "\r" + e.what());
     return false;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,36 @@ namespace tamsel {
 using ProgressFn = std::function<void(const std::string& label, int position)>;
 
 /// How many bytes the builder reads from the WAV file at a time.
-inline constexpr size_t TRANSFORM_WS_BLOCK_BYTES = size_t{4} << 20;
+inline constexpr size_t TRANSFORM_WS_BLOCK_BYTES = size_t{256} << 10;
+
+class WsSampleWork;
+
+/// Follows the WAV file while the converter is still writing it and does the builder's work on
+/// the samples that are there: the peak scan and, with the level control on, the clipping
+/// protection and the adjusted copy of all the sound that what follows can no longer change.
+/// Hand it to TransformWs once the file is complete, which then has little left to do. A file
+/// it cannot follow (another layout, a read error) is simply worked through by TransformWs.
+class WsFollower {
+ public:
+  /// For the state's WavFileName and volume setting.
+  explicit WsFollower(const EditorState& st, size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES);
+  ~WsFollower();
+  WsFollower(const WsFollower&) = delete;
+  WsFollower& operator=(const WsFollower&) = delete;
+
+  /// Takes in what has been added to the file at `growingPath` since the last call. Never
+  /// throws.
+  void Follow(const std::string& growingPath);
+  /// The work done so far, for TransformWs.
+  std::unique_ptr<WsSampleWork> TakeWork();
+
+ private:
+  std::string m_tmpPath;
+  int32_t m_autoVolLevel;
+  size_t m_blockBytes;
+  bool m_stopped = false;
+  std::unique_ptr<WsSampleWork> m_work;
+};
 
 /// Builds BaseFileName.ws (the waveform envelope, two signed bytes per 1/100-s slot) and .ai
 /// (speech-begin and speech-end scores, two bytes per slot) from the PCM WAV file and, unless
@@ -32,8 +63,9 @@ inline constexpr size_t TRANSFORM_WS_BLOCK_BYTES = size_t{4} << 20;
 /// WavFileName + ".tmp" and renamed over the original only when complete. A file that ends
 /// before its data size says is read as far as it goes. `blockBytes` is the read size; only tests
 /// change it.
+/// `followed`, when given, holds the work done while the file was being written.
 bool TransformWs(EditorState& st, const ProgressFn& progress,
-                 size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES);
+                 size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES, WsFollower* followed = nullptr);
 
 // The steps of the builder that work on its in-memory sequences, exposed for the tests.
 
@@ -41,7 +73,7 @@ bool TransformWs(EditorState& st, const ProgressFn& progress,
 /// multiple of 40): the loudest peak, floors for the first 1.6 s and the closing ramp of a sound
 /// of `slotCount` slots, then a look-ahead maximum and a centred average whose spans shrink as
 /// `autoVolLevel` (0..5) grows.
-std::vector<int32_t> WsBlockLevels(const std::vector<int32_t>& peaks, int64_t slotCount,
+std::vector<int32_t> WsBlockLevels(std::span<const int32_t> peaks, int64_t slotCount,
                                    int32_t autoVolLevel);
 
 /// Gain of every slot, the inverse of the block level interpolated from its block to the next.

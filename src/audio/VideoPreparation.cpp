@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "ChildProcess.h"
 #include "FileIo.h"
@@ -42,7 +43,10 @@ void NotReadyPictures(EditorState& st) {
 }
 
 /// Runs the converter into a temporary file and puts it in place only when it finished well.
-bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress) {
+/// The side files are built behind the converter, on the part already written, when `follower`
+/// is given.
+bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress,
+                  WsFollower* follower) {
   const std::string converter = FindProgram("ffmpeg");
   const ConverterVariant& variant =
       ConverterVariants()[ChooseVariant(seconds, SizeLimitMegabytes(st.Ctrl.RadioGroupWavSize))];
@@ -56,6 +60,7 @@ bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress) 
         if (!size || expected <= 0) return;
         const int position = std::min(66, 4 + static_cast<int>(62.0 * *size / expected));
         if (position > shown) progress("等待WAV生成……", shown = position);
+        if (follower) follower->Follow(partial);
       });
   std::error_code ec;
   if (!run.started || run.exitCode != 0 || !FileExists(partial)) {
@@ -155,6 +160,7 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
   st.WsFileName = st.BaseFileName + ".ws";
   st.AiFileName = st.BaseFileName + ".ai";
 
+  std::optional<WsFollower> follower;
   if (!FileExists(st.WavFileName)) {
     progress("", 2);
     if (FindProgram("ffmpeg").empty()) {
@@ -177,7 +183,8 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
     }
     st.Pictures.ImageVideoYes = true;
     st.Pictures.ImageVideoNon = false;
-    if (!ExtractSound(st, seconds, progress)) {
+    if (!FileExists(st.WsFileName) || !FileExists(st.AiFileName)) follower.emplace(st);
+    if (!ExtractSound(st, seconds, progress, follower ? &*follower : nullptr)) {
       NotReadyPictures(st);
       return false;
     }
@@ -185,7 +192,7 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
 
   if (!FileExists(st.WsFileName) || !FileExists(st.AiFileName)) {
     progress("WAV转WS……", 66);
-    if (!TransformWs(st, progress)) {
+    if (!TransformWs(st, progress, TRANSFORM_WS_BLOCK_BYTES, follower ? &*follower : nullptr)) {
       CheckFileReady(st);
       return false;
     }

@@ -894,3 +894,134 @@ TEST(TransformWs, UnreadableWavIsReported) {
 
 }  // namespace
 }  // namespace tamsel
+
+namespace tamsel {
+namespace {
+
+/// Writes `wav` into `path` the way the converter does: the header with its sizes still zero,
+/// then the samples in pieces of uneven length, following after each; the sizes last.
+void GrowWhileFollowing(const std::string& path, const std::string& wav, WsFollower& follower,
+                        uint32_t seed) {
+  std::string growing = wav.substr(0, 44);
+  growing.replace(4, 4, U32(0));
+  growing.replace(40, 4, U32(0));
+  WriteBytes(path, growing);
+  follower.Follow(path);
+  std::mt19937 rng(seed);
+  for (size_t at = 44; at < wav.size();) {
+    const size_t piece = std::min<size_t>(1 + rng() % 40000, wav.size() - at);
+    {
+      std::ofstream out(ToPath(path), std::ios::binary | std::ios::app);
+      out.write(wav.data() + at, std::streamsize(piece));
+    }
+    at += piece;
+    follower.Follow(path);
+  }
+  std::fstream patch(ToPath(path), std::ios::binary | std::ios::in | std::ios::out);
+  patch.write(wav.data(), 44);
+}
+
+TEST(TransformWsFollowing, BuildsTheSameFilesAsAfterTheConversion) {
+  // A minute at a low rate, so that much is settled while the file still grows. Lone negative
+  // spikes in quiet passages (the peaks do not see them, so the gain there is high) cause the
+  // deepest dips, reaching 99 slots back and up to 297 ahead.
+  std::vector<int16_t> samples = TestSignal(2, 1600, 61.3, 8);
+  for (size_t at = 2 * 1600 * 20; at < 2 * 1600 * 50; ++at) {
+    samples[at] = int16_t(samples[at] / 100);
+    if (at % (2 * 1100) == 0) samples[at] = -30000;
+  }
+  const std::string wav = MakeWav(samples, {2, 1600});
+  for (int p = 0; p <= 5; ++p) {
+    const Reference want = RefBuild(wav, p);
+    for (size_t block : {TRANSFORM_WS_BLOCK_BYTES, size_t{3002}}) {
+      Builder b(p);
+      WsFollower follower(b.st, block);
+      GrowWhileFollowing(b.st.WavFileName + ".part", wav, follower, uint32_t(p + block));
+      if (p > 0) {
+        // Most of the adjusted copy is already written.
+        ASSERT_GT(FileSizeOf(b.st.WavFileName + ".tmp").value_or(0), int64_t(wav.size() / 2));
+      }
+      std::filesystem::rename(ToPath(b.st.WavFileName + ".part"), ToPath(b.st.WavFileName));
+      ASSERT_TRUE(TransformWs(b.st, {}, block, &follower)) << p;
+      ASSERT_EQ(b.Ws(), want.ws) << "position " << p << " block " << block;
+      ASSERT_EQ(b.Ai(), want.ai) << "position " << p << " block " << block;
+      ASSERT_EQ(b.Wav(), want.wav) << "position " << p << " block " << block;
+      EXPECT_TRUE(b.Leftovers().empty());
+    }
+  }
+}
+
+TEST(TransformWsFollowing, StartsOverWhenTheFinishedFileDiffers) {
+  const std::string wav = MakeWav(TestSignal(2, 1600, 40, 9), {2, 1600});
+  struct Case {
+    const char* name;
+    std::string finished;  // the file as it stands when the converter is done
+    int position;          // the volume setting when the build finishes
+  };
+  const std::vector<Case> cases = {
+      // Shorter than what was followed: settled slots would lie past the sound.
+      {"cut short", MakeWav(TestSignal(2, 1600, 25, 9), {2, 1600}), 3},
+      // Another layout altogether.
+      {"other rate", MakeWav(TestSignal(1, 8000, 12, 9), {1, 8000}), 3},
+      // The setting moved while the sound was being extracted.
+      {"setting moved", wav, 5},
+  };
+  for (const Case& c : cases) {
+    Builder b(3);
+    WsFollower follower(b.st);
+    GrowWhileFollowing(b.st.WavFileName, wav, follower, 1);
+    WriteBytes(b.st.WavFileName, c.finished);
+    b.st.Ctrl.TrackBarAutoVolCtrlSpeed = c.position;
+    const Reference want = RefBuild(c.finished, c.position);
+    ASSERT_TRUE(TransformWs(b.st, {}, TRANSFORM_WS_BLOCK_BYTES, &follower)) << c.name;
+    EXPECT_EQ(b.Ws(), want.ws) << c.name;
+    EXPECT_EQ(b.Ai(), want.ai) << c.name;
+    EXPECT_EQ(b.Wav(), want.wav) << c.name;
+    EXPECT_TRUE(b.Leftovers().empty()) << c.name;
+  }
+}
+
+TEST(TransformWsFollowing, UnfollowableFilesAndAbandonedWorkLeaveNothingBehind) {
+  const std::string wav = MakeWav(TestSignal(2, 1600, 40, 10), {2, 1600});
+  {
+    // A layout the builder walks but does not follow: built from the finished file.
+    Builder b(2);
+    std::string odd = wav;
+    odd.replace(36, 4, "LIST");
+    odd.insert(44, "data" + U32(uint32_t(wav.size() - 44)));
+    odd.replace(40, 4, U32(0));
+    WsFollower follower(b.st);
+    GrowWhileFollowing(b.st.WavFileName, odd, follower, 2);
+    EXPECT_FALSE(FileExists(b.st.WavFileName + ".tmp"));
+    ASSERT_TRUE(TransformWs(b.st, {}, TRANSFORM_WS_BLOCK_BYTES, &follower));
+    EXPECT_EQ(int64_t(b.Ws().size()), 2 * 4000);
+  }
+  {
+    // The conversion failed: the adjusted copy begun goes with the follower.
+    Builder b(2);
+    {
+      WsFollower follower(b.st);
+      GrowWhileFollowing(b.st.WavFileName + ".part", wav, follower, 3);
+      EXPECT_TRUE(FileExists(b.st.WavFileName + ".tmp"));
+    }
+    std::filesystem::remove(ToPath(b.st.WavFileName + ".part"));
+    EXPECT_TRUE(b.Leftovers().empty());
+  }
+  {
+    // Both side files exist: nothing is rebuilt and the begun copy is dropped.
+    Builder b(2);
+    WriteBytes(b.st.WsFileName, "ws");
+    WriteBytes(b.st.AiFileName, "ai");
+    {
+      WsFollower follower(b.st);
+      GrowWhileFollowing(b.st.WavFileName, wav, follower, 4);
+      ASSERT_TRUE(TransformWs(b.st, {}, TRANSFORM_WS_BLOCK_BYTES, &follower));
+    }
+    EXPECT_EQ(b.Wav(), wav);
+    EXPECT_EQ(b.Ws(), "ws");
+    EXPECT_TRUE(b.Leftovers().empty());
+  }
+}
+
+}  // namespace
+}  // namespace tamsel
