@@ -62,8 +62,39 @@ struct EditorState : SubtitleDocument {
   int64_t WavDataSize = 0;     ///< data chunk size
   int32_t AutoVolLevel = 0;    ///< loudness-control strength the builder used, 0..5
 
-  bool DialogueOnly = false;   ///< play mode "只播放对白"
+  // Playback as the timing edits see it.
   int32_t PlayPos = 0;         ///< play position, ms
+  double PlayRate = 1.0;       ///< playback rate; its sign is the direction (>= 0 forward)
+  bool DialogueOnly = false;   ///< play mode "只播放对白"
+  bool HeadTailOnly = false;   ///< play mode "只播放首尾"
+  bool LoopMode = false;       ///< play mode "循环"
+  int32_t MediaLength = 0;     ///< the video's length, cs (0 until known)
+  int32_t SubsInVideo = 0;     ///< entries that begin more than 1 s before the end of the video
+
+  // Play edges: three consecutive segments around the play position, ms.
+  int32_t PrevBegin = 0;
+  int32_t PrevEnd = 0;
+  int32_t CurBegin = 0;
+  int32_t CurEnd = 0;
+  int32_t NextBegin = 0;
+  int32_t NextEnd = 0;
+
+  // Editing.
+  int32_t ActiveSub = -1;      ///< the entry edits act on, -1 for none
+  std::vector<uint8_t> AiBegin;  ///< speech-start score per slot (N + 500 entries)
+  std::vector<uint8_t> AiEnd;    ///< speech-end score per slot, moved by the out-point delay
+  double ViewMarker = 0;       ///< -99 asks the strip to repaint, -100 to repaint and follow
+  int32_t ViewStart = 0;       ///< the strip's first column shows slot ViewStart div 2
+  bool OverWave = false;       ///< the pointer is over the waveform strip
+  int32_t MouseY = 0;          ///< pointer's vertical position in the window, pixels
+  int32_t Panel1Top = 0;       ///< top of the strip's container in the window, pixels
+
+  // Drag on the waveform strip.
+  bool Dragging = false;
+  int32_t DragMode = 0;        ///< 0 plain, 1 queue (Shift), 2 elastic (Ctrl)
+  int32_t DragStartX = 0;      ///< strip column at the press
+  int32_t DragStartIn = 0;     ///< TimeIn of the active entry at the press, cs
+  std::vector<TSub> SubSnapshot;  ///< elastic drag: every entry's times at the press
 
   int32_t SaveCountdown = 0;   ///< autosave delay in timer ticks
   int32_t ReadyState = 1;      ///< 1 start screen, 2 editing

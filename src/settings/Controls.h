@@ -30,6 +30,7 @@ struct Controls {
   // Not saved
   std::string LabeledEditLayer = "0";   ///< "ass字幕层：", digits only
   std::string EditConvert = "1.000000"; ///< frame-rate conversion factor
+  bool ButtonConvert = false;           ///< "转 换" enabled
   int TrackBarAutoAdj = 1;              ///< alignment window, 0..4 (tools page 自动对齐)
   // Held for the subtitle lines; read from the settings file, never written.
   std::string SubFontName = "楷体";

@@ -1,0 +1,3 @@
+#include "BatchRetime.h"
+
+namespace tamsel {}  // namespace tamsel

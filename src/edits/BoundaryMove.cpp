@@ -1,0 +1,3 @@
+#include "BoundaryMove.h"
+
+namespace tamsel {}  // namespace tamsel

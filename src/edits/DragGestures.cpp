@@ -1,0 +1,3 @@
+#include "DragGestures.h"
+
+namespace tamsel {}  // namespace tamsel

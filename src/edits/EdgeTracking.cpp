@@ -1,0 +1,3 @@
+#include "EdgeTracking.h"
+
+namespace tamsel {}  // namespace tamsel

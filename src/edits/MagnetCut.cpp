@@ -1,0 +1,3 @@
+#include "MagnetCut.h"
+
+namespace tamsel {}  // namespace tamsel

@@ -1,0 +1,3 @@
+#include "SplitJoin.h"
+
+namespace tamsel {}  // namespace tamsel
