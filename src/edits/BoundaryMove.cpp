@@ -1,3 +1,8 @@
 #include "BoundaryMove.h"
 
-namespace tamsel {}  // namespace tamsel
+namespace tamsel {
+
+// Placeholder until the moves are built.
+void Move(EditorState&, int32_t, int32_t) {}
+
+}  // namespace tamsel
