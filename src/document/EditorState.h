@@ -89,6 +89,16 @@ struct EditorState : SubtitleDocument {
   int32_t MouseY = 0;          ///< pointer's vertical position in the window, pixels
   int32_t Panel1Top = 0;       ///< top of the strip's container in the window, pixels
 
+  // Input.
+  int32_t StepFactor = 1;      ///< 1 in fine mode ("精校"), 3 in coarse mode ("粗校")
+  int32_t ReplayState = 0;     ///< 1 while Space replays the current entry
+  int32_t FrameStep = 0;       ///< one video frame, ms (0 until the frame rate is known)
+  int32_t MouseX = 0;          ///< pointer's horizontal position in the window, pixels
+  int32_t Panel1Left = 0;      ///< left of the strip's container in the window, pixels
+  int32_t Panel1Width = 0;     ///< width of the strip's container, pixels
+  int32_t PlayerHeight = 0;    ///< height of the video picture in the window, pixels
+  bool StripIBeam = false;     ///< the strip shows the text cursor (the pointer is in its cut band)
+
   // Drag on the waveform strip.
   bool Dragging = false;
   int32_t DragMode = 0;        ///< 0 plain, 1 queue (Shift), 2 elastic (Ctrl)
