@@ -94,11 +94,11 @@ prepare_once() {  # prepare_once NOISESTYLE
 }
 min() { python3 -c 'import sys; print(min(float(a) for a in sys.argv[1:]))' "$@"; }
 
-# Each measurement is taken three times, interleaved, and the best counts: on a virtual machine
+# Each measurement is taken five times, interleaved, and the best counts: on a virtual machine
 # a write into memory the host has taken back costs several times a write into memory in use,
 # so single runs vary by a factor of two or three.
 reads=() gains=() offs=() ons=() offmems=() onmems=() extracts=() poffs=() pons=()
-for round in 1 2 3; do
+for round in 1 2 3 4 5; do
   reads+=("$(read_once)")
   gains+=("$(gain_once)")
   read -r t m < <(build_once 0); offs+=("$t"); offmems+=("$m")
