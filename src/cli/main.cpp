@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "BatchRetime.h"
 #include "Conversion.h"
+#include "EditScript.h"
 #include "EditorState.h"
 #include "FileIo.h"
 #include "Settings.h"
@@ -42,6 +44,12 @@ const char* USAGE =
     "  import-txt VIDEO TXT  put the items of a revised script into the document and save\n"
     "  prepare VIDEO...      extract the sound (ffmpeg), build the waveform and speech files and\n"
     "                        load or create the subtitles, for each video in turn\n"
+    "  edit VIDEO SCRIPT     replay the edit commands of SCRIPT (keys, wheel, cuts, drags) on\n"
+    "                        the prepared video's subtitles and save them\n"
+    "  align VIDEO           move every subtitle onto the speech start near its in point\n"
+    "                        (\"瞬间对齐\") and save\n"
+    "  fps VIDEO FACTOR      multiply every time by FACTOR (between 0.717 and 1.414, not 1)\n"
+    "                        and save\n"
     "\n"
     "options:\n"
     "  --layer N             the ASS layer to edit (0-9; default 0)\n"
@@ -185,10 +193,14 @@ int main(int argc, char** argv) {
   if (args.empty()) return Fail(std::string("no command given\n") + USAGE);
   const std::string command = args[0];
   const bool known = command == "show" || command == "convert" || command == "export-txt" ||
-                     command == "import-txt" || command == "prepare";
+                     command == "import-txt" || command == "prepare" || command == "edit" ||
+                     command == "align" || command == "fps";
   if (!known) return Fail("unknown command \"" + command + "\"\n" + USAGE);
-  if (command == "prepare" ? args.size() < 2 : args.size() != (command == "import-txt" ? 3u : 2u)) {
+  const bool twoArgs = command == "import-txt" || command == "edit" || command == "fps";
+  if (command == "prepare" ? args.size() < 2 : args.size() != (twoArgs ? 3u : 2u)) {
     return Fail(command + (command == "import-txt" ? " takes a video and a text file"
+                           : command == "edit"     ? " takes a video and a script file"
+                           : command == "fps"      ? " takes a video and a factor"
                            : command == "prepare"  ? " takes one or more videos"
                                                    : " takes one video"));
   }
@@ -228,6 +240,32 @@ int main(int argc, char** argv) {
   }
 
   const std::string video = args[1];
+  // Everything the command is given is checked before the document is touched.
+  std::optional<EditScript> script;
+  if (command == "edit") {
+    std::string text;
+    try {
+      text = ReadFileBytes(args[2]);
+    } catch (const FileError& e) {
+      return Fail(args[2] + ": " + e.what());
+    }
+    try {
+      script = ParseEditScript(text, args[2]);
+    } catch (const EditScriptError& e) {
+      return Fail(e.what());
+    }
+  }
+  if (command == "fps") {
+    // The tool's own rule for when its button can be pressed.
+    EditorState check;
+    check.Pictures.ImageReadyGo = true;
+    check.Ctrl.EditConvert = args[2];
+    EditConvertChange(check);
+    if (!ParseConvertFactor(args[2])) return Fail("\"" + args[2] + "\" is not a number");
+    if (!check.Ctrl.ButtonConvert) {
+      return Fail("the factor must lie between 0.717 and 1.414 and not be 1, not " + args[2]);
+    }
+  }
   if (!FileExists(video)) return Fail(video + ": no such video file");
   EditorState st;
   newState(st);
@@ -237,6 +275,19 @@ int main(int argc, char** argv) {
   st.WsFileName = st.BaseFileName + ".ws";
   st.AiFileName = st.BaseFileName + ".ai";
   st.SizeMapFromSubs = !FileExists(st.WsFileName);
+  if (command == "edit" || command == "align") {
+    for (const std::string& side : {st.WsFileName, st.AiFileName}) {
+      if (!FileExists(side)) {
+        return Fail(side + ": missing; prepare the video first (tamsel-cli prepare VIDEO)");
+      }
+    }
+  }
+  if (command == "edit") {
+    if (!RunEditSession(st, *script, FfprobeMediaProbe())) return 1;
+    std::fprintf(stderr, "tamsel-cli: ran %zu commands of %s; %zu subtitles in %s\n",
+                 script->commands.size(), args[2].c_str(), st.Subs.size(), st.SubFileName.c_str());
+    return 0;
+  }
 
   if (!SubtitleLoad(st, LayerBoxValue(st.Ctrl))) return 1;
   st.Pictures = {/*ImageReadyGo=*/true, /*ImageNotReady=*/false, /*ImageVideoYes=*/true,
@@ -259,6 +310,16 @@ int main(int argc, char** argv) {
     if (!ButtonReLoadTxtClick(st)) return 1;
     std::fprintf(stderr, "tamsel-cli: %s now holds the texts of %s\n", st.SubFileName.c_str(),
                  args[2].c_str());
+  } else if (command == "align") {
+    if (!ButtonAutoAdjBeginClick(st)) return 1;
+    std::fprintf(stderr, "tamsel-cli: aligned %zu subtitles in %s\n", st.Subs.size(),
+                 st.SubFileName.c_str());
+  } else if (command == "fps") {
+    st.Ctrl.EditConvert = args[2];
+    EditConvertChange(st);
+    if (!ButtonConvertClick(st)) return 1;
+    std::fprintf(stderr, "tamsel-cli: rescaled %zu subtitles in %s by %s\n", st.Subs.size(),
+                 st.SubFileName.c_str(), args[2].c_str());
   }
   // Whatever is still pending (a newly made file) is written as the editor would on closing.
   if (st.SubDirty && !SubtitleSave(st)) rc = 1;

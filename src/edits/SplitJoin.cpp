@@ -1,12 +1,548 @@
 #include "SplitJoin.h"
 
+#include <algorithm>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "CoverageEdits.h"
+#include "EdgeTracking.h"
+#include "FileIo.h"
+#include "SubtitleSave.h"
+#include "TextCodec.h"
+#include "SubtitleLoad.h"
+#include "TimeText.h"
+
 namespace tamsel {
 
-// Placeholders until split, join and move-here are built.
-void RecountSubsInVideo(EditorState&) {}
-std::pair<std::string, std::string> SplitText(const std::string& text) { return {text, ""}; }
-void Shear(EditorState&) {}
-void Joint(EditorState&) {}
-void MoveToHere(EditorState&, int32_t) {}
+namespace {
+
+/// The longest part a split keeps, in UTF-16 characters.
+constexpr size_t MAX_PART_UNITS = 2048;
+/// Two entries further apart than this (cs) are not joined.
+constexpr int64_t JOIN_MAX_GAP = 300;
+/// Two entries whose texts together are longer than this (UTF-8 bytes) are not joined.
+constexpr size_t JOIN_MAX_BYTES = 1024;
+/// The gap a split leaves between its two parts, cs.
+constexpr int32_t SPLIT_GAP = 4;
+/// A split needs this much more than the minimum length, cs.
+constexpr int64_t SPLIT_MARGIN = 10;
+/// Length of a placeholder entry made by move-here, cs.
+constexpr int32_t PLACEHOLDER_LENGTH = 200;
+/// Style, name, margins and effect of an event line made by move-here.
+constexpr const char* NEW_EVENT_FIELDS = "Default,,0000,0000,0000,,";
+constexpr std::string_view EVENT_PREFIX = "Dialogue:";
+
+/// The punctuation marks a split may cut after, ideographic space last.
+constexpr char16_t PUNCTUATION[] = {u',',      u'.',      u'?',      u'!',      u'>',     u' ',
+                                    u'\uFF0C', u'\u3002', u'\uFF1F', u'\uFF01', u'\u3000'};
+
+/// A UTF-8 text seen as UTF-16 characters, the unit the text cut counts in. Bytes that are not
+/// UTF-8 count as one character each and are never taken apart.
+class Utf16Units {
+ public:
+  explicit Utf16Units(std::string_view utf8) : m_size(utf8.size()) {
+    for (size_t i = 0; i < utf8.size();) {
+      const size_t start = i;
+      const char32_t c = Decode(utf8, i);
+      if (c >= 0x10000) {
+        m_units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+        m_units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        m_offsets.push_back(start);
+        m_offsets.push_back(start);
+      } else {
+        m_units.push_back(static_cast<char16_t>(c));
+        m_offsets.push_back(start);
+      }
+    }
+  }
+
+  size_t size() const { return m_units.size(); }
+  char16_t operator[](size_t i) const { return m_units[i]; }
+
+  /// 1-based position of the first occurrence of `what`, 0 when there is none.
+  size_t Find(std::u16string_view what) const {
+    const size_t at = std::u16string_view(m_units).find(what);
+    return at == std::u16string_view::npos ? 0 : at + 1;
+  }
+
+  /// A cut before character `i` would take a surrogate pair apart.
+  bool InsidePair(size_t i) const {
+    return i > 0 && i < m_units.size() && m_units[i] >= 0xDC00 && m_units[i] <= 0xDFFF;
+  }
+
+  /// Byte offset in the UTF-8 text of character `i` (the text's length for i = size()).
+  size_t ByteOffset(size_t i) const { return i < m_offsets.size() ? m_offsets[i] : m_size; }
+
+ private:
+  /// Reads the character at `i` and steps past it; a byte that does not start a well-formed
+  /// sequence reads as U+FFFD and is stepped over alone.
+  static char32_t Decode(std::string_view s, size_t& i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b = byte(i);
+    size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    char32_t c = 0;
+    if (b < 0x80) {
+      ++i;
+      return b;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      len = 2;
+      c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      len = 3;
+      c = b & 0x0F;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      len = 4;
+      c = b & 0x07;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    }
+    bool ok = len > 0 && i + len <= s.size();
+    for (size_t k = 1; ok && k < len; ++k) {
+      const unsigned char t = byte(i + k);
+      ok = k == 1 ? (t >= lo && t <= hi) : (t >= 0x80 && t <= 0xBF);
+      c = (c << 6) | (t & 0x3F);
+    }
+    if (!ok) {
+      ++i;
+      return 0xFFFD;
+    }
+    i += len;
+    return c;
+  }
+
+  std::u16string m_units;
+  std::vector<size_t> m_offsets;
+  size_t m_size;
+};
+
+/// Where a split divides a text, as byte offsets: the first part is [0, FirstEnd), the second
+/// [SecondBegin, SecondEnd); a separator between them is dropped.
+struct TextCut {
+  size_t FirstEnd;
+  size_t SecondBegin;
+  size_t SecondEnd;
+};
+
+TextCut FindTextCut(std::string_view text) {
+  const Utf16Units u(text);
+  // Character positions are 1-based, as the rule is stated; the cut is a 0-based index.
+  size_t firstEnd = 0;
+  size_t secondBegin = 0;
+  const size_t separator = std::max(u.Find(u"||"), u.Find(u"\\N"));
+  if (separator > 0) {
+    firstEnd = separator - 1;
+    secondBegin = separator + 1;
+  } else {
+    size_t mark = 0;
+    for (char16_t m : PUNCTUATION) mark = std::max(mark, u.Find(std::u16string_view(&m, 1)));
+    if (mark > 0) {
+      // Just after the mark, so that it closes the first part.
+      firstEnd = secondBegin = mark;
+    } else {
+      size_t half = u.size() / 2;
+      if (u.InsidePair(half)) --half;
+      firstEnd = secondBegin = half;
+    }
+  }
+  size_t secondEnd = std::min(u.size(), secondBegin + MAX_PART_UNITS);
+  if (u.InsidePair(secondEnd)) --secondEnd;
+  return {u.ByteOffset(firstEnd), u.ByteOffset(secondBegin), u.ByteOffset(secondEnd)};
+}
+
+/// `part`, or the placeholder after it when nothing of it is shown.
+std::string OrPlaceholder(std::string part, bool shownEmpty) {
+  if (shownEmpty) part += PLACEHOLDER_TEXT;
+  return part;
+}
+
+/// The split of an event's own text, whose override blocks the entry's text leaves out. The cut
+/// falls where it falls in the entry's text; every block stays in the part it stands in, a block
+/// right at the cut going with the text after it, so no formatting is lost. When the entry's text
+/// is not the event's text without its blocks, the entry's text is split instead.
+std::pair<std::string, std::string> SplitEventText(const std::string& raw,
+                                                   const std::string& shown) {
+  // The byte of `raw` behind each byte of the shown text, blocks removed as the loader does.
+  std::vector<size_t> at;
+  at.reserve(raw.size());
+  std::string visible;
+  for (size_t pos = 0; pos < raw.size();) {
+    const size_t open = raw.find("{\\", pos);
+    const size_t close = open == std::string::npos ? open : raw.find('}', open);
+    const size_t keepEnd = close == std::string::npos ? raw.size() : open;
+    for (; pos < keepEnd; ++pos) {
+      at.push_back(pos);
+      visible += raw[pos];
+    }
+    if (close == std::string::npos) break;
+    pos = close + 1;
+  }
+  if (visible != shown) return SplitText(shown);
+
+  const TextCut cut = FindTextCut(shown);
+  const auto after = [&](size_t v) { return v == 0 ? size_t{0} : at[v - 1] + 1; };
+  const size_t secondBegin = after(cut.SecondBegin);
+  // A dropped separator takes only itself: blocks before it stay with the first part.
+  const size_t firstEnd = cut.SecondBegin > cut.FirstEnd ? at[cut.FirstEnd] : secondBegin;
+  const size_t secondEnd = cut.SecondEnd == shown.size() ? raw.size() : after(cut.SecondEnd);
+  return {OrPlaceholder(raw.substr(0, firstEnd), cut.FirstEnd == 0),
+          OrPlaceholder(raw.substr(secondBegin, secondEnd - secondBegin),
+                        cut.SecondEnd == cut.SecondBegin)};
+}
+
+/// An SRT entry's text as a split finds it: without a leading "||", then without leading
+/// spaces, then without leading ideographic spaces; every removal keeps at most MAX_PART_UNITS
+/// characters.
+std::string CleanSrtText(const std::string& text) {
+  const Utf16Units u(text);
+  size_t begin = 0;
+  size_t end = u.size();
+  const auto remove = [&](size_t count) {
+    begin += count;
+    end = std::min(end, begin + MAX_PART_UNITS);
+    if (u.InsidePair(end)) --end;
+  };
+  if (end >= 2 && u[0] == u'|' && u[1] == u'|') remove(2);
+  while (begin < end && u[begin] == u' ') remove(1);
+  while (begin < end && u[begin] == u'\u3000') remove(1);
+  const size_t from = u.ByteOffset(begin);
+  return text.substr(from, u.ByteOffset(end) - from);
+}
+
+bool IsEventLine(std::string_view line) { return line.starts_with(EVENT_PREFIX); }
+
+/// The start of an event line up to and including the comma after its first field: "Dialogue: 0,"
+/// for ASS, "Dialogue: Marked=0," for SSA.
+std::string EventLineHead(const TAssOriginal& line) {
+  if (IsEventLine(line.Original)) {
+    const size_t comma = line.Original.find(',');
+    if (comma != std::string::npos) return line.Original.substr(0, comma + 1);
+  }
+  return "Dialogue: " + std::to_string(std::max(line.Layer, 0)) + ",";
+}
+
+/// Rebuilds an event line from its fields, keeping its first field as written.
+void RebuildLine(TAssOriginal& line) {
+  line.Original = EventLineHead(line) + IntToTimeAssStr(line.TimeIn) + "," +
+                  IntToTimeAssStr(line.TimeOut) + "," + line.DoNotCare + line.Dialogue;
+}
+
+bool IsEntry(const EditorState& st, int32_t i) {
+  return i >= 0 && static_cast<size_t>(i) < st.Subs.size();
+}
+
+/// The play position lies inside some entry.
+bool PlayInsideSub(const EditorState& st) { return SlotCovered(st, st.PlayPos / 10); }
+
+/// The file image of an ASS/SSA document holds together: one event range per entry, each inside
+/// AssEvents, and every event naming a line of AssLines. Edits that index through it refuse a
+/// document where it does not.
+bool EventRangesSound(const SubtitleDocument& doc) {
+  if (doc.SubsBase.size() != doc.Subs.size()) return false;
+  const auto events = static_cast<int64_t>(doc.AssEvents.size());
+  for (const TSub& b : doc.SubsBase) {
+    if (b.IndexBegin < 0 || b.IndexEnd < b.IndexBegin || b.IndexEnd >= events) return false;
+  }
+  for (const TAssSort& e : doc.AssEvents) {
+    if (e.index < 0 || static_cast<size_t>(e.index) >= doc.AssLines.size()) return false;
+  }
+  return true;
+}
+
+/// How many entries a load of these lines makes of the edited layer; -1 when they do not load.
+int64_t EntriesOnLoad(const std::vector<TAssOriginal>& lines, const EditorState& st) {
+  std::vector<std::string> text;
+  text.reserve(lines.size());
+  for (const auto& line : lines) text.push_back(line.Original);
+  SubtitleDocument parsed;
+  try {
+    if (!ParseAss(text, MinGapOf(st), 0, LayerBoxValue(st.Ctrl), parsed)) return -1;
+  } catch (const std::exception&) {
+    return -1;
+  }
+  return static_cast<int64_t>(parsed.Subs.size());
+}
+
+/// SRT entries carry their 1-based number.
+void RenumberSrt(std::vector<TSub>& subs) {
+  for (size_t i = 0; i < subs.size(); ++i) {
+    subs[i].IndexBegin = subs[i].IndexEnd = static_cast<int32_t>(i) + 1;
+  }
+}
+
+/// The steps every structural edit ends with.
+void FinishEdit(EditorState& st) {
+  RecountSubsInVideo(st);
+  st.SubDirty = true;
+  RefreshEdge(st);
+  st.ViewMarker = -99.0;
+}
+
+void SetEventTimes(SubtitleDocument& doc, int32_t k, int64_t timeIn, int64_t timeOut) {
+  TAssSort& e = doc.AssEvents[static_cast<size_t>(k)];
+  e.TimeIn = static_cast<int32_t>(timeIn);
+  e.TimeOut = static_cast<int32_t>(timeOut);
+  TAssOriginal& line = doc.AssLines[static_cast<size_t>(e.index)];
+  line.TimeIn = e.TimeIn;
+  line.TimeOut = e.TimeOut;
+}
+
+void ShearSrt(EditorState& st, size_t cur, int32_t mid) {
+  TSub& sub = st.Subs[cur];
+  sub.Dialogue = CleanSrtText(sub.Dialogue);
+  auto [first, second] = SplitText(sub.Dialogue);
+  TSub tail = sub;
+  tail.TimeIn = mid + SPLIT_GAP;
+  tail.Dialogue = std::move(second);
+  sub.TimeOut = mid;
+  sub.Dialogue = std::move(first);
+  st.Subs.insert(st.Subs.begin() + static_cast<std::ptrdiff_t>(cur) + 1, std::move(tail));
+  RenumberSrt(st.Subs);
+  if (st.SubCurr > static_cast<int32_t>(cur)) ++st.SubCurr;
+  CreatSelAndInd(st.WavSel, st.Subs);
+}
+
+/// Splits an ASS/SSA entry in the file: the changed lines are written to the subtitle file and
+/// the file is loaded again. Returns false when nothing was changed.
+bool ShearAss(EditorState& st, size_t cur, int32_t mid) {
+  if (!EventRangesSound(st)) return false;
+  // The document changes only once the file holds the split: work on a copy of its image.
+  SubtitleDocument doc;
+  doc.Subs = st.Subs;
+  doc.SubsBase = st.SubsBase;
+  doc.AssLines = st.AssLines;
+  doc.AssEvents = st.AssEvents;
+  // Timing edits the autosave has not written yet go into the lines first; the reload would
+  // otherwise undo them.
+  ApplyChangedEntries(doc);
+  const int64_t entriesBefore = EntriesOnLoad(doc.AssLines, st);
+
+  const TSub& entry = doc.Subs[cur];
+  const TSub& base = doc.SubsBase[cur];
+  const int64_t ti = entry.TimeIn;
+  const int64_t to = entry.TimeOut;
+  if (base.IndexEnd != base.IndexBegin) {
+    // The cut falls between the merged events: all of them are pressed into the first half,
+    // then the last one takes the second half.
+    for (int32_t k = base.IndexBegin; k <= base.IndexEnd; ++k) {
+      const TAssSort& e = doc.AssEvents[static_cast<size_t>(k)];
+      SetEventTimes(doc, k, ti + (e.TimeIn - ti) / 2, ti + (e.TimeOut - ti) / 2);
+    }
+    SetEventTimes(doc, base.IndexEnd, mid + SPLIT_GAP, to);
+  } else {
+    TAssOriginal& line = doc.AssLines[static_cast<size_t>(doc.AssEvents[base.IndexBegin].index)];
+    auto [first, second] = SplitEventText(line.Dialogue, entry.Dialogue);
+    TAssOriginal added;
+    added.index = static_cast<int32_t>(doc.AssLines.size());
+    added.TimeIn = mid + SPLIT_GAP;
+    added.TimeOut = static_cast<int32_t>(to);
+    added.Dialogue = std::move(second);
+    added.DoNotCare = line.DoNotCare;
+    added.Layer = LayerBoxValue(st.Ctrl);
+    added.Original = EventLineHead(line);
+    line.TimeOut = mid;
+    line.Dialogue = std::move(first);
+    doc.AssLines.push_back(std::move(added));
+    RebuildLine(doc.AssLines.back());
+  }
+  // The edited layer's lines are written from their fields; other layers, comments and the
+  // header go back exactly as read.
+  for (const TAssSort& e : doc.AssEvents) RebuildLine(doc.AssLines[static_cast<size_t>(e.index)]);
+
+  // The load lengthens every event to the minimum length and merges events that overlap. A part
+  // that would grow into the other part or into the next entry would come back merged with it
+  // (a short entry split in two would even come back longer than it was): such a split is not
+  // made.
+  if (entriesBefore < 0 || EntriesOnLoad(doc.AssLines, st) != entriesBefore + 1) return false;
+
+  const std::string tmp = st.TmpFileName.empty() ? st.BaseFileName + ".tmp" : st.TmpFileName;
+  try {
+    WriteFileThroughTemp(st.SubFileName, tmp,
+                         EncodeText(AssFileText(doc.AssLines), /*utf8Bom=*/true, CodePage::Utf8));
+  } catch (const std::exception& e) {
+    st.Tell(st.SubFileName + "\r" + e.what() + "\r" + "字幕没有拆分，仍是原样。");
+    return false;
+  }
+  st.SubDirty = true;
+
+  // The reload makes a new timeline: keep the current and the active entry where they were.
+  const int32_t subCurr = st.SubCurr > static_cast<int32_t>(cur) ? st.SubCurr + 1 : st.SubCurr;
+  const int32_t active = st.ActiveSub;
+  SubtitleLoad(st, LayerBoxValue(st.Ctrl));
+  AppendSavedSign(st.Caption, 3);
+  const int32_t last = static_cast<int32_t>(st.Subs.size()) - 1;
+  st.SubCurr = last < 0 ? -1 : std::clamp(subCurr, 0, last);
+  st.ActiveSub = std::min(active, last);
+  return true;
+}
+
+}  // namespace
+
+void RecountSubsInVideo(EditorState& st) {
+  const int32_t count = static_cast<int32_t>(st.Subs.size());
+  // Until the player knows the length there is no end of the video to measure against.
+  if (st.MediaLength > 0) {
+    for (int32_t j = count - 1; j >= 0; --j) {
+      TSub& sub = st.Subs[static_cast<size_t>(j)];
+      if (int64_t(sub.TimeIn) >= int64_t(st.MediaLength) - 100) continue;
+      st.SubsInVideo = j + 1;
+      if (sub.TimeOut > st.MediaLength) {
+        // The cells past the new out point no longer belong to the entry.
+        const int64_t lastCell = std::min<int64_t>(sub.TimeOut, int64_t(st.WavSel.size()) - 1);
+        for (int64_t s = int64_t(st.MediaLength) + 1; s <= lastCell; ++s) {
+          TWavSelect& cell = st.WavSel[static_cast<size_t>(s)];
+          if (cell.SubIndex == j) cell = TWavSelect{false, -1};
+        }
+        sub.TimeOut = st.MediaLength;
+        sub.Changed = true;
+      }
+      return;
+    }
+  }
+  // No entry begins inside the video: the count stays, but never names more entries than exist.
+  st.SubsInVideo = std::clamp(st.SubsInVideo, 0, count);
+}
+
+std::pair<std::string, std::string> SplitText(const std::string& text) {
+  const TextCut cut = FindTextCut(text);
+  return {OrPlaceholder(text.substr(0, cut.FirstEnd), cut.FirstEnd == 0),
+          OrPlaceholder(text.substr(cut.SecondBegin, cut.SecondEnd - cut.SecondBegin),
+                        cut.SecondEnd == cut.SecondBegin)};
+}
+
+void Shear(EditorState& st) {
+  if (!PlayInsideSub(st) || !IsEntry(st, st.ActiveSub)) return;
+  const size_t cur = static_cast<size_t>(st.ActiveSub);
+  const TSub& sub = st.Subs[cur];
+  if (sub.Dialogue.size() < 2) return;
+  if (int64_t(sub.TimeOut) - sub.TimeIn < int64_t(MinGapOf(st)) + SPLIT_MARGIN) return;
+  const auto mid = static_cast<int32_t>((int64_t(sub.TimeIn) + sub.TimeOut) / 2);
+  if (st.SubFormat == FORMAT_SRT) {
+    ShearSrt(st, cur, mid);
+  } else if (!ShearAss(st, cur, mid)) {
+    return;
+  }
+  FinishEdit(st);
+}
+
+void Joint(EditorState& st) {
+  if (!PlayInsideSub(st) || !IsEntry(st, st.ActiveSub) || st.ActiveSub < 1) return;
+  const auto cur = static_cast<size_t>(st.ActiveSub);
+  const size_t prev = cur - 1;
+  if (int64_t(st.Subs[cur].TimeIn) - st.Subs[prev].TimeOut > JOIN_MAX_GAP) return;
+  if (st.Subs[prev].Dialogue.size() + st.Subs[cur].Dialogue.size() > JOIN_MAX_BYTES) return;
+  const bool ass = st.SubFormat != FORMAT_SRT;
+  if (ass) {
+    if (!EventRangesSound(st)) return;
+    // Unsaved timing edits go into the events first: the join measures the events against the
+    // entry's times as last written, which would otherwise undo them.
+    ApplyChangedEntries(st);
+  }
+
+  TSub& p = st.Subs[prev];
+  const TSub& c = st.Subs[cur];
+  p.IndexEnd = c.IndexEnd;
+  p.TimeOut = c.TimeOut;
+  p.Dialogue += c.Dialogue;
+  p.Changed = true;
+
+  if (ass) {
+    TSub& bp = st.SubsBase[prev];
+    const TSub& bc = st.SubsBase[cur];
+    const int32_t prevLast = bp.IndexEnd;
+    const int32_t curFirst = bc.IndexBegin;
+    bp.IndexEnd = p.IndexEnd;
+    bp.TimeOut = p.TimeOut;
+    bp.Dialogue += bc.Dialogue;
+    bp.Changed = true;
+    // Close the gap where the two entries meet: the joined entry's first event after the
+    // junction starts where the last event before it ends.
+    TAssSort& e = st.AssEvents[static_cast<size_t>(curFirst)];
+    e.TimeIn = std::min(e.TimeIn, st.AssEvents[static_cast<size_t>(prevLast)].TimeOut);
+    st.AssLines[static_cast<size_t>(e.index)].TimeIn = e.TimeIn;
+    st.SubsBase.erase(st.SubsBase.begin() + static_cast<std::ptrdiff_t>(cur));
+  }
+  st.Subs.erase(st.Subs.begin() + static_cast<std::ptrdiff_t>(cur));
+  if (!ass) RenumberSrt(st.Subs);
+
+  // The joined entry stays active; later indices move down by one.
+  st.ActiveSub = static_cast<int32_t>(prev);
+  if (st.SubCurr >= static_cast<int32_t>(cur)) --st.SubCurr;
+
+  RecountSubsInVideo(st);
+  CreatSelAndInd(st.WavSel, st.Subs);
+  st.SubDirty = true;
+  RefreshEdge(st);
+  st.ViewMarker = -99.0;
+}
+
+void MoveToHere(EditorState& st, int32_t here) {
+  if (PlayInsideSub(st)) return;
+  if (here < 0 || here > MAX_TIME - PLACEHOLDER_LENGTH) return;
+  const bool ass = st.SubFormat != FORMAT_SRT;
+  if (ass && !EventRangesSound(st)) return;
+
+  auto& subs = st.Subs;
+  const auto next =
+      std::find_if(subs.begin(), subs.end(), [&](const TSub& s) { return s.TimeIn > here; });
+  const auto a = static_cast<int32_t>(next - subs.begin());
+  // `here` must lie in the gap before entry a, also where the coverage map does not reach.
+  if (a > 0 && subs[static_cast<size_t>(a) - 1].TimeOut >= here) return;
+
+  if (next != subs.end()) {
+    TSub& sub = *next;
+    // Only the entry's own cells: a neighbour touching it keeps the cell they share.
+    const int64_t lastCell = std::min<int64_t>(sub.TimeOut, int64_t(st.WavSel.size()) - 1);
+    for (int64_t s = std::max(sub.TimeIn, 0); s <= lastCell; ++s) {
+      TWavSelect& cell = st.WavSel[static_cast<size_t>(s)];
+      if (cell.SubIndex == a) cell = TWavSelect{false, -1};
+    }
+    sub.TimeOut = static_cast<int32_t>(int64_t(here) + sub.TimeOut - sub.TimeIn);
+    sub.TimeIn = here;
+  } else {
+    TSub sub;
+    sub.TimeIn = here;
+    sub.TimeOut = here + PLACEHOLDER_LENGTH;
+    sub.Dialogue = PLACEHOLDER_TEXT;
+    sub.Changed = true;
+    if (ass) {
+      const auto ne = static_cast<int32_t>(st.AssEvents.size());
+      const auto nl = static_cast<int32_t>(st.AssLines.size());
+      sub.IndexBegin = sub.IndexEnd = ne;
+      st.SubsBase.push_back(sub);
+      st.AssEvents.push_back({nl, sub.TimeIn, sub.TimeOut, PLACEHOLDER_TEXT});
+      TAssOriginal line;
+      line.index = nl;
+      line.TimeIn = sub.TimeIn;
+      line.TimeOut = sub.TimeOut;
+      line.Dialogue = PLACEHOLDER_TEXT;
+      line.DoNotCare = NEW_EVENT_FIELDS;
+      line.Layer = LayerBoxValue(st.Ctrl);
+      // A complete event line from the start, so that whatever writes the lines before the
+      // next save (a split, an export) writes a line that loads.
+      line.Original = RebuildEventLine(line);
+      st.AssLines.push_back(std::move(line));
+    } else {
+      sub.IndexBegin = sub.IndexEnd = a + 1;
+    }
+    subs.push_back(std::move(sub));
+    if (st.SubCurr < 0) st.SubCurr = 0;
+  }
+  const TSub& moved = subs[static_cast<size_t>(a)];
+  MarkSlots(st, moved.TimeIn, moved.TimeOut, a);
+
+  RecountSubsInVideo(st);
+  const auto last = static_cast<int32_t>(subs.size()) - 1;
+  for (int32_t i = std::max(a - 1, 0); i <= std::min(a + 1, last); ++i) {
+    subs[static_cast<size_t>(i)].Changed = true;
+  }
+  st.SubDirty = true;
+  RefreshEdge(st);
+  st.ViewMarker = -99.0;
+}
 
 }  // namespace tamsel

@@ -5,11 +5,10 @@
 #include <utility>
 
 #include "EditorState.h"
+#include "SubtitleLoad.h"  // PLACEHOLDER_TEXT, the text of a new or empty entry
 
 namespace tamsel {
 
-/// The placeholder text of a new or empty entry.
-inline constexpr const char* PLACEHOLDER_TEXT = "■■■■";
 
 /// Recounts SubsInVideo from MediaLength: the last entry that begins more than 1 s before the
 /// end of the video, whose out point is limited to the end. Unchanged when none does.

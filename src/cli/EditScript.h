@@ -1,0 +1,183 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "EditorState.h"
+#include "KeyCommands.h"
+
+namespace tamsel {
+
+/// A script line that cannot be read or run; what() is "SCRIPT:LINE: message".
+class EditScriptError : public std::runtime_error {
+ public:
+  EditScriptError(const std::string& script, int line, const std::string& message)
+      : std::runtime_error(script + ":" + std::to_string(line) + ": " + message), m_line(line) {}
+  int line() const { return m_line; }
+
+ private:
+  int m_line;
+};
+
+/// A setting a script may change: a control of the settings or tools pages, named by its key in
+/// the settings file or by the control's own name.
+struct ScriptSetting {
+  const char* key;      ///< e.g. "KeyStep"
+  const char* control;  ///< e.g. "TrackBarKeyStep"
+  int max;              ///< highest position or item (0 is the lowest); 1 for a check box
+  int Controls::*position = nullptr;  ///< a track bar or radio group
+  bool Controls::*checked = nullptr;  ///< a check box
+};
+
+/// Every setting a script may change.
+const std::vector<ScriptSetting>& ScriptSettings();
+/// The setting of a key or control name (case-insensitive), or null.
+const ScriptSetting* FindScriptSetting(std::string_view name);
+
+/// Where a script puts the pointer.
+enum class PointerPlace {
+  Video,  ///< over the video picture
+  Below,  ///< below the video, off the waveform strip
+  Strip,  ///< over the strip, outside its cut band
+  Band,   ///< over the strip's cut band (the strip shows the text cursor)
+};
+
+/// The commands of an edit script.
+namespace edit {
+struct Set {
+  const ScriptSetting* setting;
+  int value;
+};
+struct Media {
+  int32_t length;  ///< cs
+};
+struct FrameRate {
+  int32_t fps;
+};
+struct StripWidth {
+  int32_t columns;
+};
+struct Seek {
+  int32_t position;  ///< ms
+};
+struct Tick {
+  int32_t count;
+};
+struct Rate {
+  double rate;
+};
+struct Modes {
+  bool dialogueOnly, headTailOnly, loopMode;
+};
+struct Pointer {
+  PointerPlace place;
+  std::optional<int32_t> column;
+};
+struct Active {
+  std::optional<int32_t> index;  ///< nothing: as the strip picks it; -1: none
+};
+struct Keys {
+  std::vector<Key> keys;
+};
+struct Wheel {
+  PointerPlace place;
+  int direction;
+  int32_t count;
+};
+struct Cut {
+  bool outPoint;
+  std::optional<int32_t> slot;  ///< nothing: at the play position
+};
+struct Drag {
+  int mode;  ///< 0 plain, 1 queue, 2 elastic
+  int32_t from, to, steps;
+};
+}  // namespace edit
+
+using EditAction = std::variant<edit::Set, edit::Media, edit::FrameRate, edit::StripWidth,
+                                edit::Seek, edit::Tick, edit::Rate, edit::Modes, edit::Pointer,
+                                edit::Active, edit::Keys, edit::Wheel, edit::Cut, edit::Drag>;
+
+struct EditCommand {
+  int line = 0;  ///< 1-based line of the script
+  EditAction action;
+};
+
+/// A parsed script. Its leading set, media, framerate and strip lines (`setupCount` of them)
+/// describe the editor as the video is opened: they apply before the document is loaded.
+struct EditScript {
+  std::string name;
+  std::vector<EditCommand> commands;
+  size_t setupCount = 0;
+};
+
+/// A time of a script in ms: plain digits are milliseconds, "h:mm:ss.cc" (or "h:mm:ss") a clock
+/// time; at most 100 hours. Nothing for any other text.
+std::optional<int64_t> ParseScriptTime(std::string_view text);
+
+/// Reads and checks every line of a script (named `name` in messages). Throws EditScriptError
+/// at the first line that is not a known command with valid arguments.
+EditScript ParseEditScript(std::string_view text, const std::string& name);
+
+/// What the session learns from the video itself, as the player would report it.
+struct MediaProbe {
+  /// The video's length in seconds, or nothing (with the reason in `error`).
+  std::function<std::optional<double>(const std::string& video, std::string& error)> duration;
+  /// The video's frame rate, or nothing when it has none that can be told.
+  std::function<std::optional<int>(const std::string& video)> frameRate;
+};
+
+/// Asks ffprobe.
+MediaProbe FfprobeMediaProbe();
+
+// The command line's stand-ins for the window: each does to the editor state what the window
+// would do, without painting or playing anything.
+
+/// The strip's width in columns when a script does not say.
+inline constexpr int32_t SCRIPT_STRIP_WIDTH = 1024;
+
+/// Lays out a window whose waveform strip is `stripWidth` columns wide: the video above, the
+/// strip under it, the pointer's column kept inside the strip.
+void SetWindowGeometry(EditorState& st, int32_t stripWidth);
+
+/// FrameStep for a frame rate the player reports, lengthened for the slower power classes.
+int32_t FrameStepOf(int fps, int powerClass);
+
+/// Entering editing with the document and speech scores loaded: the play position at the
+/// current entry, the edges, then what the first ticks learn (the media length, cs, and the
+/// frame rate when known) and the strip's first choice of the active entry.
+void EnterEditing(EditorState& st, int32_t mediaLength, std::optional<int> frameRate);
+
+/// One tick of the playback loop as the play position sees it: the position advances for the
+/// rate and the sound style (with the sound as the clock, which stops at the end of the sound)
+/// and CheckEdge applies the play modes.
+void PlaybackTick(EditorState& st);
+
+/// The strip's choices on one of its ticks, without painting: the view's first column, the
+/// active entry (under the pointer on the strip, else at or near the play position), the
+/// current entry under the cursor, and the stand-in edges while the first entry ends beyond
+/// the sound.
+void StripTick(EditorState& st);
+
+/// Moves the pointer to `place` at strip column `column`: entering or leaving the strip as the
+/// window does (entering stops playback), hovering over the strip selects the entry under it.
+void MovePointer(EditorState& st, PointerPlace place, int32_t column);
+
+/// Runs one command of `script` on an editor that is editing. Throws EditScriptError when it
+/// cannot run (a subtitle index the timeline does not have).
+void ApplyEditCommand(EditorState& st, const EditScript& script, const EditCommand& command);
+
+/// A whole session on the video named by the state's file names: the set-up lines, the
+/// document's load with its speech scores, entering editing (the media length and frame rate
+/// from the set-up or else from `probe`), every other command in order, and the save of what
+/// changed. On failure the message is told through the state's prompts (script errors as
+/// "SCRIPT:LINE: message"), nothing more is saved, and false is returned.
+bool RunEditSession(EditorState& st, const EditScript& script, const MediaProbe& probe);
+
+}  // namespace tamsel
