@@ -446,7 +446,8 @@ void Joint(EditorState& st) {
   TSub& p = st.Subs[prev];
   const TSub& c = st.Subs[cur];
   p.IndexEnd = c.IndexEnd;
-  p.TimeOut = c.TimeOut;
+  // Cuts can leave an entry ending before the one it follows; the joined entry covers both.
+  p.TimeOut = std::max(p.TimeOut, c.TimeOut);
   p.Dialogue += c.Dialogue;
   p.Changed = true;
 

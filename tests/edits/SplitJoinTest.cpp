@@ -514,6 +514,21 @@ TEST(Joint, SrtEntriesBecomeOne) {
   ExpectReloadsAlike(f);
 }
 
+TEST(Joint, AnEntryCutToEndBeforeThePreviousOneNeverTurnsNegative) {
+  Fixture f;
+  LoadSrt(f, {{1000, 1500, "a"}, {1600, 1700, "b"}});
+  // A cut moved the second entry back inside the first: it now ends before the first does.
+  f.st.Subs[1].TimeIn = 1200;
+  f.st.Subs[1].TimeOut = 1300;
+  CreatSelAndInd(f.st.WavSel, f.st.Subs);
+  PointAt(f.st, 1);
+  Joint(f.st);
+  ASSERT_EQ(f.st.Subs.size(), 1u);
+  EXPECT_EQ(f.st.Subs[0].TimeIn, 1000);
+  EXPECT_EQ(f.st.Subs[0].TimeOut, 1500);
+  EXPECT_EQ(f.st.Subs[0].Dialogue, "ab");
+}
+
 TEST(Joint, JoiningTheLastEntryLeavesTheIndicesInRange) {
   Fixture f;
   LoadSrt(f, {{1000, 1100, "a"}, {1200, 1300, "b"}});
