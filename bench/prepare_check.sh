@@ -4,12 +4,15 @@
 #   the builder with it on                  / read, multiply by a gain, write  (target <= 1.3)
 #   the builder's peak memory                                                  (target < 150 MB)
 #   tamsel-cli prepare of the video         / ffmpeg's extraction alone        (<= 1.05 off, <= 1.25 default)
-# usage: bench/prepare_check.sh [MINUTES]   (60 by default; a smaller number for a quick look)
+# usage: bench/prepare_check.sh [MINUTES] [--builder]   (60 minutes by default; --builder checks
+#        only the builder's figures and skips the whole-prepare runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
 CLI="$PWD/$BUILD_DIR/bin/tamsel-cli"
 MIN=${1:-60}
+BUILDER_ONLY=0
+[ "${2:-}" = --builder ] && BUILDER_ONLY=1
 SEC=$((MIN * 60))
 W=$(mktemp -d "${TAMSEL_BENCH_DIR:-/tmp}/tamsel-prepare.XXXXXX")
 trap 'rm -rf "$W"' EXIT
@@ -21,7 +24,7 @@ ffmpeg -nostdin -loglevel error -y -f lavfi -i "sine=frequency=300:beep_factor=6
   -f lavfi -i "anoisesrc=amplitude=0.2:duration=$SEC" \
   -filter_complex "[0][1]amix=inputs=2,volume=2" -ac 2 -ar 48000 \
   -map_metadata -1 -fflags +bitexact -c:a pcm_s16le "$W/source.wav"
-ffmpeg -nostdin -loglevel error -y -f lavfi -i "color=c=gray:size=64x48:rate=1:duration=$SEC" \
+[ "$BUILDER_ONLY" = 1 ] || ffmpeg -nostdin -loglevel error -y -f lavfi -i "color=c=gray:size=64x48:rate=1:duration=$SEC" \
   -i "$W/source.wav" -c:v mpeg4 -c:a aac -b:a 96k -shortest "$W/video.mp4"
 
 ini() { printf '[setup]\r\nNoiseStyle=%s\r\n' "$1" > "$W/s$1.ini"; }
@@ -103,15 +106,19 @@ for round in 1 2 3 4 5; do
   gains+=("$(gain_once)")
   read -r t m < <(build_once 0); offs+=("$t"); offmems+=("$m")
   read -r t m < <(build_once 3); ons+=("$t"); onmems+=("$m")
-  extracts+=("$(extract_once)")
-  poffs+=("$(prepare_once 0)")
-  pons+=("$(prepare_once 3)")
+  if [ "$BUILDER_ONLY" = 0 ]; then
+    extracts+=("$(extract_once)")
+    poffs+=("$(prepare_once 0)")
+    pons+=("$(prepare_once 3)")
+  fi
 done
 read_floor=$(min "${reads[@]}"); gain_floor=$(min "${gains[@]}")
 off_time=$(min "${offs[@]}"); on_time=$(min "${ons[@]}")
 off_mem=$(printf '%s\n' "${offmems[@]}" | sort -n | tail -1)
 on_mem=$(printf '%s\n' "${onmems[@]}" | sort -n | tail -1)
-extract=$(min "${extracts[@]}"); prep_off=$(min "${poffs[@]}"); prep_on=$(min "${pons[@]}")
+if [ "$BUILDER_ONLY" = 0 ]; then
+  extract=$(min "${extracts[@]}"); prep_off=$(min "${poffs[@]}"); prep_on=$(min "${pons[@]}")
+fi
 
 echo "prepare, ${MIN} minutes ($(stat -c %s "$W/source.wav") bytes of 48 kHz stereo WAV for the builder; extraction at $VRATE Hz, $VCH channel(s)):"
 report "builder, level control off / plain read" "$off_time" "$read_floor" 2.0
@@ -119,6 +126,8 @@ report "builder, level control on / gain floor" "$on_time" "$gain_floor" 1.3
 printf '  %-44s %6s MB (off), %s MB (on)  target < 150 MB  %s\n' "builder peak memory" \
   "$((off_mem / 1024))" "$((on_mem / 1024))" "$([ $((on_mem / 1024)) -lt 150 ] && [ $((off_mem / 1024)) -lt 150 ] && echo ok || echo MISSED)"
 [ $((on_mem / 1024)) -lt 150 ] && [ $((off_mem / 1024)) -lt 150 ] || failed=1
-report "prepare, level control off / extraction" "$prep_off" "$extract" 1.05
-report "prepare, default level / extraction" "$prep_on" "$extract" 1.25
+if [ "$BUILDER_ONLY" = 0 ]; then
+  report "prepare, level control off / extraction" "$prep_off" "$extract" 1.05
+  report "prepare, default level / extraction" "$prep_on" "$extract" 1.25
+fi
 exit $failed
