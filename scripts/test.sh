@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test: the unit and end-to-end tests through
 # CTest (they replay the fuzzing corpus too), a short fuzzing run and the benchmark checks
-# (subtitle loading and saving; the side-file builder on a 60-minute WAV).
+# (subtitle loading and saving).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -9,6 +9,3 @@ scripts/build.sh
 ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure --parallel "$(nproc)"
 tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
 bench/check.sh
-# The builder's figures; `bench/prepare_check.sh 60` without --builder also times the whole
-# prepare against ffmpeg's extraction.
-bench/prepare_check.sh 60 --builder
