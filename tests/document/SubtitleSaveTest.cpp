@@ -19,11 +19,7 @@ using test::WriteBytes;
 
 using Lines = std::vector<std::string>;
 
-const Lines HEAD = {"[Script Info]", "ScriptType: v4.00+", "", "[V4+ Styles]",
-                    "Style: Default,Arial,20,&H00FFFFFF,&H000000FF,&H00000000,&H00000000,0,0,0,0,"
-                    "100,100,0,0,1,2,2,2,10,10,10,1",
-                    "", "[Events]",
-                    "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text"};
+const Lines HEAD = test::AssScriptHead();
 
 void Edit(EditorState& st, size_t i, int32_t in, int32_t out) {
   st.Subs[i].TimeIn = in;

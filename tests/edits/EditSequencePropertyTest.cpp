@@ -40,16 +40,7 @@ constexpr int32_t STRIP_WIDTH = 1280;  // pixel columns of the waveform strip
 // The ASS notation H:MM:SS.cc has room for one hour digit: the loader reads times below 10 h.
 constexpr int32_t ASS_TIME_LIMIT = 10 * 360000;
 
-const Lines ASS_HEAD = {
-    "[Script Info]",
-    "ScriptType: v4.00+",
-    "",
-    "[V4+ Styles]",
-    "Style: Default,Arial,20,&H00FFFFFF,&H000000FF,&H00000000,&H00000000,0,0,0,0,"
-    "100,100,0,0,1,2,2,2,10,10,10,1",
-    "",
-    "[Events]",
-    "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text"};
+const Lines ASS_HEAD = test::AssScriptHead();
 
 // Texts with every kind of place a split may cut at: separators, punctuation, plain runs.
 const char* const WORDS[] = {"hello",        "one, two", "你好，世界", "甲乙丙丁戊",

@@ -27,16 +27,7 @@ const std::string PH = PLACEHOLDER_TEXT;
 constexpr int32_t MEDIA = 100000;      // the fixture's sound: 1000 s
 constexpr int32_t INSIDE = INT32_MIN;  // play position: just inside the entry
 
-const Lines HEAD = {
-    "[Script Info]",
-    "ScriptType: v4.00+",
-    "",
-    "[V4+ Styles]",
-    "Style: Default,Arial,20,&H00FFFFFF,&H000000FF,&H00000000,&H00000000,0,0,0,0,"
-    "100,100,0,0,1,2,2,2,10,10,10,1",
-    "",
-    "[Events]",
-    "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text"};
+const Lines HEAD = test::AssScriptHead();
 
 struct Entry {
   int32_t in, out;

@@ -42,6 +42,21 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
 
 inline std::string ReadBytes(const std::string& path) { return ReadFileBytes(path); }
 
+/// The lines of an ASS script up to its event lines: script info, one style, the format line.
+inline const std::vector<std::string>& AssScriptHead() {
+  static const std::vector<std::string> head = {
+      "[Script Info]",
+      "ScriptType: v4.00+",
+      "",
+      "[V4+ Styles]",
+      "Style: Default,Arial,20,&H00FFFFFF,&H000000FF,&H00000000,&H00000000,0,0,0,0,"
+      "100,100,0,0,1,2,2,2,10,10,10,1",
+      "",
+      "[Events]",
+      "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text"};
+  return head;
+}
+
 /// Lines joined with CR LF after each, as the editor writes them.
 inline std::string CrLf(const std::vector<std::string>& lines) {
   std::string s;
