@@ -3,30 +3,8 @@
 # usage: cli_test.sh PATH/TO/tamsel-cli
 set -uo pipefail
 CLI="$1"
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-passes=0
-
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    passes=$((passes + 1))
-  else
-    failures=$((failures + 1))
-    printf 'FAIL %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
-  fi
-}
-
-contains() {  # contains NAME NEEDLE HAYSTACK
-  if [[ "$3" == *"$2"* ]]; then
-    passes=$((passes + 1))
-  else
-    failures=$((failures + 1))
-    printf 'FAIL %s: %q not in\n%s\n' "$1" "$2" "$3"
-  fi
-}
-
-cli() { "$CLI" --settings "$WORK/settings.ini" "$@"; }
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
 
 # --- an ASS file as typical editors write it: BOM, CRLF, two layers, overrides ---------------
 D="$WORK/影片 one"
