@@ -6,15 +6,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <filesystem>
 #include <memory>
 #include <new>
 #include <span>
 #include <system_error>
+#include <thread>
 #include <utility>
 
+#if defined(__linux__)
+#include <fcntl.h>
+#endif
+
 #include "FileIo.h"
+#include "Prefault.h"
 
 
 namespace tamsel {
@@ -28,6 +35,8 @@ constexpr int64_t SLOT_MARGIN = 3000;
 constexpr int64_t PEAK_FRAME_STEP = 8;
 /// Scaled samples at or above this size (in hundreds) lower the gains around them.
 constexpr int64_t CLIP_HUNDREDS = 327;
+/// A scan of at least this many slots (ten minutes) is shared with a helper thread.
+constexpr int64_t SPLIT_SCAN_SLOTS = 60000;
 
 constexpr const char* LABEL_SCAN = "WAV转WS……";
 constexpr const char* LABEL_LEVELS = "扫描音量……";
@@ -134,18 +143,31 @@ struct Extent {
   int64_t adjustEnd = 0;     ///< one past the last value index the level control touches
 };
 
+// The sample loops get a second build for processors with 256-bit vector instructions, picked
+// when the program starts; elsewhere the plain build serves.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+#define TAMSEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TAMSEL_VECTOR_CLONES
+#endif
+
 /// The loudest of `count` values, by size.
-int32_t LoudestOf(const int16_t* p, size_t count) {
-  // Fixed-width groups, so the compiler turns each into vector instructions even at -O2.
-  constexpr size_t GROUP = 16;
-  int32_t loudest = 0;
+TAMSEL_VECTOR_CLONES int32_t LoudestOf(const int16_t* p, size_t count) {
+  // Sizes as unsigned 16-bit numbers (-32768 has size 32768), in fixed-width groups, so that the
+  // compiler turns each group into a few vector instructions.
+  constexpr size_t GROUP = 32;
+  const auto size = [](int16_t v) {
+    const auto u = static_cast<uint16_t>(v);
+    return v < 0 ? static_cast<uint16_t>(0 - u) : u;
+  };
+  uint16_t loudest = 0;
   size_t i = 0;
   for (; i + GROUP <= count; i += GROUP) {
-    int32_t group = 0;
-    for (size_t k = 0; k < GROUP; ++k) group = std::max(group, std::abs(int32_t(p[i + k])));
+    uint16_t group = 0;
+    for (size_t k = 0; k < GROUP; ++k) group = std::max(group, size(p[i + k]));
     loudest = std::max(loudest, group);
   }
-  for (; i < count; ++i) loudest = std::max(loudest, std::abs(int32_t(p[i])));
+  for (; i < count; ++i) loudest = std::max(loudest, size(p[i]));
   return loudest;
 }
 
@@ -195,7 +217,7 @@ inline int16_t ScaleSample(int16_t sample, double scale) {
   return static_cast<int16_t>(std::clamp(static_cast<int32_t>(sample * scale), -32767, 32767));
 }
 
-void ScalePiece(int16_t* p, size_t count, float gain) {
+TAMSEL_VECTOR_CLONES void ScalePiece(int16_t* p, size_t count, float gain) {
   const double scale = gain;
   // Fixed-width groups, so the compiler turns each into vector instructions even at -O2.
   constexpr size_t GROUP = 16;
@@ -258,7 +280,8 @@ class WsSampleWork {
         m_cleanup(m_tmpPath) {
     // Reading blocks are whole slots, so every slot is looked at in one piece.
     m_blockSlots = std::max<int64_t>(int64_t(blockBytes / 2) / g.slotValues, 1);
-    m_block.resize(size_t(m_blockSlots * g.slotValues));
+    ReservePrefaulted(m_block, size_t(m_blockSlots * g.slotValues));
+    m_block.resize(m_block.capacity());
     m_outValue = g.FirstValue();
   }
 
@@ -268,7 +291,7 @@ class WsSampleWork {
   /// Takes in slots [0, available) of a file that is still being written.
   void Grow(std::FILE* f, const std::string& path, int64_t available) {
     if (available <= m_scanned) return;
-    Scan(f, path, available, nullptr, 0);
+    Scan(f, path, available, nullptr, 0, /*split=*/false);
     if (m_p == 0) return;
     const int64_t span = 14 - 2 * int64_t(m_p);
     const int64_t wholeBlocks = m_scanned / SLOTS_PER_BLOCK;
@@ -309,19 +332,24 @@ class WsSampleWork {
               Progress& progress) {
     const int64_t n = x.slotCount;
     const auto padded = static_cast<size_t>(x.padded);
+    ReservePrefaulted(st.WavSel, padded);
     st.WavSel.assign(padded, TWavSelect{});
+    ReservePrefaulted(m_peaks, 2 * padded);
+    if (m_p > 0) ReservePrefaulted(m_loudest, padded);
     st.AutoVolLevel = m_p;
     progress.Show(LABEL_SCAN);
     progress.Raise(66);
     // The last slot is never scanned and stays silent.
-    Scan(wav.get(), path, std::max<int64_t>(n - 1, 0), &progress, n);
+    Scan(wav.get(), path, std::max<int64_t>(n - 1, 0), &progress, n, /*split=*/true);
     m_peaks.resize(2 * padded, 0);
     std::fill(m_peaks.begin() + 2 * std::max<int64_t>(n - 1, 0), m_peaks.end(), 0);
 
     progress.Show(LABEL_LEVELS);
     const std::vector<int32_t> levels = WsBlockLevels(m_peaks, n, m_p);
     const std::vector<float> gains = WsSlotGains(levels);
-    std::string ws(2 * size_t(n), '\0');
+    std::string ws;
+    ReservePrefaulted(ws, 2 * size_t(n));
+    ws.resize(2 * size_t(n));
     for (size_t i = 0; i < size_t(n); ++i) {
       const auto level = [&](size_t k) {
         return static_cast<char>(std::min<int64_t>(Scaled(m_peaks[k], gains[i]) / 410, 63));
@@ -330,7 +358,9 @@ class WsSampleWork {
       const char second = level(2 * i + 1);
       ws[2 * i + 1] = static_cast<char>(second == 0 ? -1 : -second);
     }
-    WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
+    // With the level control on, the side files are written last: once they are there, the
+    // WAV file counts as finished.
+    if (m_p == 0) WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
     progress.Raise(69);
 
     // Speech scores come from the raw peaks as one series; the end scores from the series
@@ -342,60 +372,114 @@ class WsSampleWork {
     WsSmoothSeries(series);
     const std::vector<uint8_t> ends = WsEdgeScores(series, /*falling=*/true, m_p);
     progress.Raise(71);
-    std::string ai(2 * size_t(n), '\0');
+    std::string ai;
+    ReservePrefaulted(ai, 2 * size_t(n));
+    ai.resize(2 * size_t(n));
     for (size_t i = 0; i < size_t(n); ++i) {
       ai[2 * i] = static_cast<char>(begins[2 * i]);
       ai[2 * i + 1] = static_cast<char>(ends[2 * i + 1]);
     }
-    WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
-
-    if (m_p == 0) return;
+    if (m_p == 0) {
+      WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
+      return;
+    }
 
     // Level control. The gains are settled by a read-only pass before any sample is rewritten.
     progress.Show(LABEL_CLIP);
+    ReservePrefaulted(m_gains, gains.size());
     m_gains.insert(m_gains.end(), gains.begin() + ptrdiff_t(m_gains.size()), gains.end());
     Protect(wav.get(), path, x.lastAdjusted + 1, x.adjustEnd, &progress, x.lastAdjusted);
     progress.Show(LABEL_ADJUST);
-    if (x.lastAdjusted < 0 || x.adjustEnd <= m_g.FirstValue()) {
-      progress.Show(LABEL_SAVE);  // nothing to scale: the file stays as it is
-      progress.Raise(99);
-      progress.Raise(100);
-      return;
+    // Nothing to scale when the sound is too short: the file then stays as it is.
+    const bool adjust = x.lastAdjusted >= 0 && x.adjustEnd > m_g.FirstValue();
+    if (adjust) {
+      Write(wav.get(), path, x.adjustEnd, std::numeric_limits<int64_t>::max(), &progress,
+            x.padded - 1);
     }
-    Write(wav.get(), path, x.adjustEnd, std::numeric_limits<int64_t>::max(), &progress,
-          x.padded - 1);
     progress.Show(LABEL_SAVE);
     progress.Raise(99);
-    CloseAndReplace(std::move(wav), path);
+    if (adjust) CloseAndReplace(std::move(wav), path);
+    WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
+    WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
     progress.Raise(100);
   }
 
  private:
   /// Scans slots [m_scanned, to): the loudest non-negative sample of the first and second
-  /// channel in every eighth frame, and the loudest sample of all by size.
-  void Scan(std::FILE* f, const std::string& path, int64_t to, Progress* progress, int64_t n) {
+  /// channel in every eighth frame, and the loudest sample of all by size. With `split`, a
+  /// helper thread scans the second half of a long stretch.
+  void Scan(std::FILE* f, const std::string& path, int64_t to, Progress* progress, int64_t n,
+            bool split) {
+    const int64_t from = m_scanned;
+    if (to <= from) return;
+    m_peaks.resize(size_t(2 * to));
+    if (m_p > 0) m_loudest.resize(size_t(to));
+    int64_t mid = split && to - from >= SPLIT_SCAN_SLOTS ? from + (to - from) / 2 : to;
+    std::exception_ptr helperError;
+    std::thread helper;
+    if (mid < to) {
+      try {
+        helper = std::thread([this, &path, &helperError, mid, to] {
+          try {
+            File own = OpenFile(path, "rb");
+            if (!own) throw FileError(path, "无法打开文件：" + Reason(errno));
+            std::vector<int16_t> block;
+            ReservePrefaulted(block, m_block.size());
+            block.resize(m_block.size());
+            ScanRange(own.get(), path, mid, to, block.data(), [](int64_t) {});
+          } catch (...) {
+            helperError = std::current_exception();
+          }
+        });
+      } catch (const std::system_error&) {
+        mid = to;  // no thread to be had: all on this one
+      }
+    }
+    // The bar moves as if this thread did the whole stretch.
+    const int64_t pace = mid < to ? 2 : 1;
+    const auto report = [&](int64_t done) {
+      if (progress) progress->Raise(66 + (2 * std::min(from + pace * (done - from), to)) / n);
+    };
+    try {
+      ScanRange(f, path, from, mid, m_block.data(), report);
+    } catch (...) {
+      if (helper.joinable()) helper.join();
+      throw;
+    }
+    if (helper.joinable()) helper.join();
+    if (helperError) std::rethrow_exception(helperError);
+    m_scanned = to;
+  }
+
+  /// Scans slots [from, to) through `block`, calling `done` with the slots scanned so far.
+  template <typename Done>
+  void ScanRange(std::FILE* f, const std::string& path, int64_t from, int64_t to,
+                 int16_t* block, const Done& done) {
+    const int64_t values = m_g.slotValues;
     const int64_t stride = PEAK_FRAME_STEP * m_g.channels;
     const bool stereo = m_g.channels == 2;
-    m_peaks.reserve(size_t(2 * to));
-    m_loudest.reserve(size_t(to));
-    while (m_scanned < to) {
-      const int64_t slots = std::min(to - m_scanned, m_blockSlots);
-      ReadValues(f, path, m_g.FirstValue() + m_scanned * m_g.slotValues,
-                 size_t(slots * m_g.slotValues), m_block.data());
+    for (int64_t at = from; at < to;) {
+      const int64_t slots = std::min(to - at, m_blockSlots);
+      ReadValues(f, path, m_g.FirstValue() + at * values, size_t(slots * values), block);
       for (int64_t s = 0; s < slots; ++s) {
-        const int16_t* p = m_block.data() + s * m_g.slotValues;
+        const int16_t* p = block + s * values;
         int32_t first = 0;
         int32_t second = 0;
-        for (int64_t k = 0; k < m_g.slotValues; k += stride) {
-          first = std::max<int32_t>(first, p[k]);
-          if (stereo) second = std::max<int32_t>(second, p[k + 1]);
+        if (stereo) {
+          for (int64_t k = 0; k < values; k += stride) {
+            first = std::max<int32_t>(first, p[k]);
+            second = std::max<int32_t>(second, p[k + 1]);
+          }
+        } else {
+          for (int64_t k = 0; k < values; k += stride) first = std::max<int32_t>(first, p[k]);
+          second = first;
         }
-        m_peaks.push_back(first);
-        m_peaks.push_back(stereo ? second : first);
-        if (m_p > 0) m_loudest.push_back(LoudestOf(p, size_t(m_g.slotValues)));
+        m_peaks[size_t(2 * (at + s))] = first;
+        m_peaks[size_t(2 * (at + s) + 1)] = second;
+        if (m_p > 0) m_loudest[size_t(at + s)] = LoudestOf(p, size_t(values));
       }
-      m_scanned += slots;
-      if (progress) progress->Raise(66 + (2 * m_scanned) / n);
+      at += slots;
+      done(at);
     }
   }
 
@@ -493,6 +577,15 @@ class WsSampleWork {
     std::error_code ec;
     const auto perms = std::filesystem::status(ToPath(path), ec).permissions();
     if (!ec) std::filesystem::permissions(ToPath(m_tmpPath), perms, ec);
+#if defined(__linux__)
+    // The names are swapped and the old file removed under the temporary name. Renaming over
+    // the old file would make ext4 write the whole new file to the disk first (it guards
+    // programs that replace files without flushing them), which takes longer than the
+    // adjustment itself and delays every later flush of the user's files.
+    if (renameat2(AT_FDCWD, m_tmpPath.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+      return;  // m_cleanup removes the old file
+    }
+#endif
     std::filesystem::rename(ToPath(m_tmpPath), ToPath(path), ec);
     if (ec) throw FileError(path, "无法替换文件：" + ec.message());
     m_cleanup.Release();
@@ -663,7 +756,9 @@ std::vector<int32_t> WsBlockLevels(std::span<const int32_t> peaks, int64_t slotC
 }
 
 std::vector<float> WsSlotGains(const std::vector<int32_t>& levels) {
-  std::vector<float> gains(levels.size() * SLOTS_PER_BLOCK);
+  std::vector<float> gains;
+  ReservePrefaulted(gains, levels.size() * SLOTS_PER_BLOCK);
+  gains.resize(levels.size() * SLOTS_PER_BLOCK);
   for (size_t m = 0; m < levels.size(); ++m) {
     // The last block has no successor; it lies far past the sound, so its own level serves.
     const int32_t next = levels[std::min(m + 1, levels.size() - 1)];
@@ -674,30 +769,63 @@ std::vector<float> WsSlotGains(const std::vector<int32_t>& levels) {
   return gains;
 }
 
-void WsSmoothSeries(std::vector<int32_t>& v) {
-  const int64_t last = int64_t(v.size()) - 1;
-  for (int64_t i = 1; i <= last - 4; ++i) v[i] = (v[i - 1] + v[i] + v[i + 1]) / 3;
-  for (int64_t i = 1; i <= last - 4; ++i) v[i] = (v[i] + v[i + 1] + v[i + 2]) / 3;
-  for (int pass = 0; pass < 2; ++pass) {
-    for (int64_t i = 2; i <= last - 2; ++i) {
-      v[i] = (v[i - 2] + v[i - 1] + v[i] + 2 * v[i + 1] + v[i + 2]) / 6;
+void WsSmoothSeries(std::vector<int32_t>& series) {
+  // Two three-point passes over entries 1..last-4 (the first running on its own results), then
+  // two five-point passes over entries 2..last-2, each running on its own results. The four go
+  // through the series together, each two entries behind the one before: an entry is read by a
+  // pass only once the passes before it are done with it and before the pass after it writes
+  // it, so the result is that of four passes one after the other, in a quarter of the time.
+  int32_t* v = series.data();
+  const int64_t last = int64_t(series.size()) - 1;
+  for (int64_t a = 1; a <= last + 4; ++a) {
+    if (a <= last - 4) v[a] = (v[a - 1] + v[a] + v[a + 1]) / 3;
+    const int64_t b = a - 2;
+    if (b >= 1 && b <= last - 4) v[b] = (v[b] + v[b + 1] + v[b + 2]) / 3;
+    const int64_t c = a - 4;
+    if (c >= 2 && c <= last - 2) {
+      v[c] = (v[c - 2] + v[c - 1] + v[c] + 2 * v[c + 1] + v[c + 2]) / 6;
+    }
+    const int64_t d = a - 6;
+    if (d >= 2 && d <= last - 2) {
+      v[d] = (v[d - 2] + v[d - 1] + v[d] + 2 * v[d + 1] + v[d + 2]) / 6;
     }
   }
 }
 
+namespace {
+
+/// How often `step` (4 or more) is halved until it is 4 or less: the edge score of a step.
+uint8_t Halvings(int32_t step) {
+  if (step <= 4) return 0;
+  // The top three bits of the step tell it: 100 takes one halving fewer than 101..111.
+  const int w = std::bit_width(static_cast<uint32_t>(step));
+  return static_cast<uint8_t>(w - 3 + ((step >> (w - 3)) > 4 ? 1 : 0));
+}
+
+/// Raw edge scores: how far each entry rises above (or falls below) the running average.
+template <bool Falling>
+void RawEdgeScores(const int32_t* v, int64_t count, int32_t avg, uint8_t* score) {
+  for (int64_t i = 0; i < count; ++i) {
+    const int32_t step = Falling ? avg - v[i] : v[i] - avg;
+    avg = (3 * avg + v[i]) / 4;
+    score[i] = step < 4 ? 0 : Halvings(step);
+  }
+}
+
+}  // namespace
+
 std::vector<uint8_t> WsEdgeScores(const std::vector<int32_t>& v, bool falling,
                                   int32_t autoVolLevel) {
   const int64_t last = int64_t(v.size()) - 1;
-  std::vector<uint8_t> score(v.size(), 0);
+  std::vector<uint8_t> score;
+  ReservePrefaulted(score, v.size());
+  score.resize(v.size());
   const auto at = [&](int64_t i) { return i <= last ? v[i] : 0; };
-  int32_t avg = (at(0) + at(1) + at(2) + at(3)) / 4;
-  for (int64_t i = 0; i <= last; ++i) {
-    int32_t step = falling ? avg - v[i] : v[i] - avg;
-    avg = (3 * avg + v[i]) / 4;
-    if (step < 4) continue;
-    uint8_t halvings = 0;
-    for (; step > 4; step /= 2) ++halvings;
-    score[i] = halvings;
+  const int32_t avg = (at(0) + at(1) + at(2) + at(3)) / 4;
+  if (falling) {
+    RawEdgeScores<true>(v.data(), last + 1, avg, score.data());
+  } else {
+    RawEdgeScores<false>(v.data(), last + 1, avg, score.data());
   }
   for (int64_t i = 1; i <= last - 1; ++i) {
     score[i] = static_cast<uint8_t>((score[i - 1] + score[i] + score[i + 1]) / 3);

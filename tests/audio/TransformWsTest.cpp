@@ -424,6 +424,39 @@ TEST(TransformWs, SmoothingByHand) {
   EXPECT_EQ(v, (std::vector<int32_t>{0, 0, 10, 11, 10, 7, 4, 2, 1, 0, 0, 0}));
 }
 
+TEST(TransformWs, SmoothingAndScoresMatchPassByPassWorkOnRandomSeries) {
+  // Every length up to past the passes' reach, then long series with steps of every size.
+  std::mt19937 rng(7);
+  for (size_t size = 0; size < 40; ++size) {
+    for (int round = 0; round < 20; ++round) {
+      std::vector<int32_t> v(size);
+      for (auto& e : v) e = int32_t(rng() % 2000) - 500;
+      std::vector<int32_t> want = v;
+      RefSmooth(want);
+      WsSmoothSeries(v);
+      ASSERT_EQ(v, want) << size;
+      if (size >= 4) {
+        for (int p = 0; p <= 5; ++p) {
+          ASSERT_EQ(WsEdgeScores(v, false, p), RefScores(v, false, p)) << size;
+          ASSERT_EQ(WsEdgeScores(v, true, p), RefScores(v, true, p)) << size;
+        }
+      }
+    }
+  }
+  std::vector<int32_t> v(50000);
+  for (size_t i = 0; i < v.size(); ++i) {
+    v[i] = (i / 300) % 2 == 0 ? int32_t(rng() % 30) : int32_t(rng() >> (rng() % 31)) / 2;
+  }
+  std::vector<int32_t> want = v;
+  RefSmooth(want);
+  WsSmoothSeries(v);
+  ASSERT_EQ(v, want);
+  for (int p : {0, 3, 5}) {
+    EXPECT_EQ(WsEdgeScores(v, false, p), RefScores(v, false, p)) << p;
+    EXPECT_EQ(WsEdgeScores(v, true, p), RefScores(v, true, p)) << p;
+  }
+}
+
 TEST(TransformWs, EdgeScoresOfAStepByHand) {
   // Rise 100 over a running average: raw scores 5 4 4 4 3 3 2 2 2 1 1 1 1 from entry 5, then
   // smoothed into the run 1 3 3 3 3 3 2 2 2 1 1 1 1 at entries 4..16: 13 entries whose
@@ -829,7 +862,9 @@ INSTANTIATE_TEST_SUITE_P(
                       StreamCase{"riffShort", 2, 48000, 16, 9.0, 0, 48000 * 4 * 3 / 2 + 2},
                       // Slot 0 is the only adjusted slot (G = 0), then none (G < 0).
                       StreamCase{"tinyG0", 1, 100, 16, 0.18, 0},
-                      StreamCase{"tinyNoSlots", 1, 100, 16, 0.05, 0}),
+                      StreamCase{"tinyNoSlots", 1, 100, 16, 0.05, 0},
+                      // Eleven minutes: the peak scan is shared with a second thread.
+                      StreamCase{"longSharedScan", 1, 800, 16, 660.3, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TransformWs, ShortFilesAreReadAsFarAsTheyGo) {
@@ -882,6 +917,26 @@ TEST(TransformWs, ProgressLabelsInOrderAndPositionsRising) {
       EXPECT_TRUE(reached(86));
     }
   }
+}
+
+TEST(TransformWs, FailedRewriteLeavesTheWavAndNoSideFiles) {
+  // The adjusted copy cannot be made: the side files, which mark the WAV file as finished,
+  // are not written either, so the next try starts over.
+  Builder b(3);
+  std::filesystem::create_directory(ToPath(b.st.WavFileName + ".tmp"));
+  const std::string wav = MakeWav(TestSignal(2, 48000, 12, 5), {2, 48000});
+  EXPECT_FALSE(b.Run(wav));
+  ASSERT_EQ(b.prompts.messages.size(), 1u);
+  EXPECT_EQ(b.prompts.messages[0].rfind(b.st.WavFileName + ".tmp\r", 0), 0u)
+      << b.prompts.messages[0];
+  EXPECT_EQ(b.Wav(), wav);
+  EXPECT_FALSE(b.HasSideFiles());
+
+  std::filesystem::remove(ToPath(b.st.WavFileName + ".tmp"));
+  EXPECT_TRUE(b.Run());
+  EXPECT_EQ(b.Ws(), RefBuild(wav, 3).ws);
+  EXPECT_EQ(b.Wav(), RefBuild(wav, 3).wav);
+  EXPECT_TRUE(b.Leftovers().empty());
 }
 
 TEST(TransformWs, UnreadableWavIsReported) {
