@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <filesystem>
 #include <memory>
@@ -332,8 +333,6 @@ class WsSampleWork {
               Progress& progress) {
     const int64_t n = x.slotCount;
     const auto padded = static_cast<size_t>(x.padded);
-    ReservePrefaulted(st.WavSel, padded);
-    st.WavSel.assign(padded, TWavSelect{});
     ReservePrefaulted(m_peaks, 2 * padded);
     if (m_p > 0) ReservePrefaulted(m_loudest, padded);
     st.AutoVolLevel = m_p;
@@ -346,7 +345,7 @@ class WsSampleWork {
 
     progress.Show(LABEL_LEVELS);
     const std::vector<int32_t> levels = WsBlockLevels(m_peaks, n, m_p);
-    const std::vector<float> gains = WsSlotGains(levels);
+    std::vector<float> gains = WsSlotGains(levels);
     std::string ws;
     ReservePrefaulted(ws, 2 * size_t(n));
     ws.resize(2 * size_t(n));
@@ -358,36 +357,58 @@ class WsSampleWork {
       const char second = level(2 * i + 1);
       ws[2 * i + 1] = static_cast<char>(second == 0 ? -1 : -second);
     }
-    // With the level control on, the side files are written last: once they are there, the
-    // WAV file counts as finished.
-    if (m_p == 0) WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
     progress.Raise(69);
 
-    // Speech scores come from the raw peaks as one series; the end scores from the series
-    // smoothed once more.
-    std::vector<int32_t> series = std::move(m_peaks);
-    WsSmoothSeries(series);
-    const std::vector<uint8_t> begins = WsEdgeScores(series, /*falling=*/false, m_p);
-    progress.Raise(70);
-    WsSmoothSeries(series);
-    const std::vector<uint8_t> ends = WsEdgeScores(series, /*falling=*/true, m_p);
-    progress.Raise(71);
+    // The speech scores are worked out on a helper thread meanwhile.
     std::string ai;
-    ReservePrefaulted(ai, 2 * size_t(n));
-    ai.resize(2 * size_t(n));
-    for (size_t i = 0; i < size_t(n); ++i) {
-      ai[2 * i] = static_cast<char>(begins[2 * i]);
-      ai[2 * i + 1] = static_cast<char>(ends[2 * i + 1]);
+    std::exception_ptr speechError;
+    std::thread speech;
+    auto speechScores = [&ai, &speechError, n, p = m_p, series = std::move(m_peaks)]() mutable {
+      try {
+        ai = WsSpeechScores(std::move(series), n, p);
+      } catch (...) {
+        speechError = std::current_exception();
+      }
+    };
+    try {
+      speech = std::thread(std::ref(speechScores));
+    } catch (const std::system_error&) {
+      speechScores();  // no thread to be had
     }
+    // Joins the helper however this function is left.
+    struct Joiner {
+      std::thread& t;
+      ~Joiner() {
+        if (t.joinable()) t.join();
+      }
+    } joiner{speech};
+    const auto speechDone = [&] {
+      if (speech.joinable()) speech.join();
+      if (speechError) std::rethrow_exception(speechError);
+      progress.Raise(70);
+      progress.Raise(71);
+    };
+    ReservePrefaulted(st.WavSel, padded);
+    st.WavSel.assign(padded, TWavSelect{});
+
+    // With the level control on, the side files are written last: once they are there, the
+    // WAV file counts as finished.
     if (m_p == 0) {
+      WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
+      speechDone();
       WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
       return;
     }
 
     // Level control. The gains are settled by a read-only pass before any sample is rewritten.
+    progress.Raise(70);
+    progress.Raise(71);
     progress.Show(LABEL_CLIP);
-    ReservePrefaulted(m_gains, gains.size());
-    m_gains.insert(m_gains.end(), gains.begin() + ptrdiff_t(m_gains.size()), gains.end());
+    if (m_gains.empty()) {
+      m_gains = std::move(gains);
+    } else {
+      m_gains.insert(m_gains.end(), gains.begin() + ptrdiff_t(m_gains.size()), gains.end());
+    }
     Protect(wav.get(), path, x.lastAdjusted + 1, x.adjustEnd, &progress, x.lastAdjusted);
     progress.Show(LABEL_ADJUST);
     // Nothing to scale when the sound is too short: the file then stays as it is.
@@ -399,6 +420,7 @@ class WsSampleWork {
     progress.Show(LABEL_SAVE);
     progress.Raise(99);
     if (adjust) CloseAndReplace(std::move(wav), path);
+    speechDone();
     WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
     WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
     progress.Raise(100);
@@ -714,6 +736,22 @@ bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* f
 }
 
 }  // namespace
+
+std::string WsSpeechScores(std::vector<int32_t> series, int64_t slotCount, int32_t autoVolLevel) {
+  // The begin scores come from the peaks smoothed once; the end scores from them smoothed twice.
+  WsSmoothSeries(series);
+  const std::vector<uint8_t> begins = WsEdgeScores(series, /*falling=*/false, autoVolLevel);
+  WsSmoothSeries(series);
+  const std::vector<uint8_t> ends = WsEdgeScores(series, /*falling=*/true, autoVolLevel);
+  std::string ai;
+  ReservePrefaulted(ai, 2 * size_t(slotCount));
+  ai.resize(2 * size_t(slotCount));
+  for (size_t i = 0; i < size_t(slotCount); ++i) {
+    ai[2 * i] = static_cast<char>(begins[2 * i]);
+    ai[2 * i + 1] = static_cast<char>(ends[2 * i + 1]);
+  }
+  return ai;
+}
 
 std::vector<int32_t> WsBlockLevels(std::span<const int32_t> peaks, int64_t slotCount,
                                    int32_t autoVolLevel) {

@@ -79,6 +79,11 @@ std::vector<int32_t> WsBlockLevels(std::span<const int32_t> peaks, int64_t slotC
 /// Gain of every slot, the inverse of the block level interpolated from its block to the next.
 std::vector<float> WsSlotGains(const std::vector<int32_t>& levels);
 
+/// The .ai file's bytes for `slotCount` slots from the peak pairs (two per slot, zero-padded
+/// past the sound): for every slot its speech-begin score from the first peak and its speech-end
+/// score from the second, computed over the whole series.
+std::string WsSpeechScores(std::vector<int32_t> series, int64_t slotCount, int32_t autoVolLevel);
+
 /// Smooths the speech series in place: two three-point passes and two five-point passes.
 void WsSmoothSeries(std::vector<int32_t>& series);
 
