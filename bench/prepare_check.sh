@@ -4,12 +4,15 @@
 #   the builder with it on                  / read, multiply by a gain, write  (target <= 1.3)
 #   the builder's peak memory                                                  (target < 150 MB)
 #   tamsel-cli prepare of the video         / ffmpeg's extraction alone        (<= 1.05 off, <= 1.25 default)
+# The builder runs are build_side_files (the builder alone, as opening a video whose WAV has no
+# side files runs it); the whole-prepare runs are tamsel-cli prepare.
 # usage: bench/prepare_check.sh [MINUTES] [--builder]   (60 minutes by default; --builder checks
 #        only the builder's figures and skips the whole-prepare runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
 CLI="$PWD/$BUILD_DIR/bin/tamsel-cli"
+BUILDER="$PWD/$BUILD_DIR/bin/build_side_files"
 MIN=${1:-60}
 BUILDER_ONLY=0
 [ "${2:-}" = --builder ] && BUILDER_ONLY=1
@@ -53,12 +56,13 @@ stage() {  # stage DIR
   # or three times as much, at random); the floors and the builder run alike.
   python3 -c 'b"\x01" * (1536 << 20)'
 }
-# One builder run; prints seconds and peak KB.
+# One builder run, the way opening a video with a WAV but no side files runs it; prints seconds
+# and peak KB.
 build_once() {  # build_once NOISESTYLE
   local d="$W/b$1"; stage "$d"
   local t0 t1
   t0=$(now)
-  /usr/bin/time -f %M -o "$d/mem" "$CLI" --settings "$W/s$1.ini" prepare "$d/v.mp4" 2>/dev/null
+  /usr/bin/time -f %M -o "$d/mem" "$BUILDER" "$d/v.wav" "$1"
   t1=$(now)
   echo "$(python3 -c "print($t1 - $t0)") $(cat "$d/mem")"
   rm -rf "$d"
