@@ -6,7 +6,12 @@
 
 #include "FileIo.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <system_error>
+#include <thread>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -110,10 +115,105 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
 #else
 
-// Debt: the Windows build still needs CreateProcessW with pipes here.
-ProcessResult RunProcess(const std::string&, const std::vector<std::string>&,
-                         const std::function<void()>&) {
-  return {};
+namespace {
+
+/// One argument of a command line, quoted so that the child's C runtime (CommandLineToArgvW
+/// rules) reads it back unchanged: backslashes only count before a quote.
+std::wstring QuoteArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring quoted = L"\"";
+  for (size_t i = 0;; ++i) {
+    size_t backslashes = 0;
+    for (; i < arg.size() && arg[i] == L'\\'; ++i) ++backslashes;
+    if (i == arg.size()) {
+      quoted.append(backslashes * 2, L'\\');  // the closing quote must stay a quote
+      break;
+    }
+    if (arg[i] == L'"') {
+      quoted.append(backslashes * 2 + 1, L'\\');
+    } else {
+      quoted.append(backslashes, L'\\');
+    }
+    quoted.push_back(arg[i]);
+  }
+  quoted.push_back(L'"');
+  return quoted;
+}
+
+std::string WindowsReason(DWORD code) {
+  return std::error_code(static_cast<int>(code), std::system_category()).message();
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::function<void()>& poll) {
+  ProcessResult result;
+  std::wstring commandLine = QuoteArgument(ToPath(program).native());
+  for (const auto& a : args) commandLine += L" " + QuoteArgument(ToPath(a).native());
+
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+  if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) {
+    result.errors = WindowsReason(GetLastError());
+    return result;
+  }
+  if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+    result.errors = WindowsReason(GetLastError());
+    CloseHandle(outRead);
+    CloseHandle(outWrite);
+    return result;
+  }
+  // Only the child's ends are inherited.
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nul;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  PROCESS_INFORMATION child{};
+  const BOOL started =
+      CreateProcessW(ToPath(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                     CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup,
+                     &child);
+  const DWORD startError = GetLastError();
+  CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+  if (!started) {
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    result.errors = WindowsReason(startError);
+    return result;
+  }
+  result.started = true;
+  CloseHandle(child.hThread);
+
+  // Each pipe is drained on its own thread, so that a child filling one never blocks.
+  const auto drain = [](HANDLE pipe, std::string& sink) {
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got > 0) sink.append(buf, got);
+  };
+  std::thread outReader(drain, outRead, std::ref(result.output));
+  std::thread errReader(drain, errRead, std::ref(result.errors));
+  while (WaitForSingleObject(child.hProcess, 100) == WAIT_TIMEOUT) {
+    if (poll) poll();
+  }
+  if (poll) poll();
+  outReader.join();
+  errReader.join();
+  CloseHandle(outRead);
+  CloseHandle(errRead);
+  DWORD code = 0;
+  result.exitCode = GetExitCodeProcess(child.hProcess, &code) ? static_cast<int>(code) : -1;
+  CloseHandle(child.hProcess);
+  return result;
 }
 
 #endif
