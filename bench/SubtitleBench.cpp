@@ -2,12 +2,13 @@
 //
 // The reader is set against libass parsing the same bytes; a save of one changed entry is set
 // against writing the same number of bytes plainly (fopen/fwrite/fclose) and durably (plus
-// fflush, fsync and rename). Every input is generated into a scratch folder when the program
+// fflush, fsync, rename and a sync of the folder). Every input is generated into a scratch folder when the program
 // starts and removed when it ends; set TAMSEL_BENCH_DIR to put that folder on the disk that
 // matters (the system's temporary folder may be a RAM disk, where fsync costs nothing).
 
 #include <ass/ass.h>
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -349,6 +350,15 @@ void BM_PlainWriteSync(benchmark::State& state, Format f) {
       state.SkipWithError("durable write failed");
       return;
     }
+    // The new name itself is made durable too, as a save must.
+    const int dir = ::open(std::filesystem::path(path).parent_path().c_str(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0 || ::fsync(dir) != 0) {
+      state.SkipWithError("directory sync failed");
+      if (dir >= 0) ::close(dir);
+      return;
+    }
+    ::close(dir);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(bytes.size()));

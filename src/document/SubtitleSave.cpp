@@ -62,25 +62,33 @@ std::vector<std::string> SplitDisplayLines(const std::string& d) {
 }
 
 std::string SrtFileText(const std::vector<TSub>& subs) {
-  size_t total = 3;
-  for (const auto& sub : subs) total += sub.Dialogue.size() + 48;
-  std::string out;
-  out.reserve(total);
-  char number[16];
+  // Each entry takes its text (every "||" becoming a line break of the same length) plus its
+  // number, two times and the fixed marks: written straight into a buffer of that size.
+  constexpr size_t FIXED = 20 + 2 * TIME_TEXT_MAX + 5 + 4 * 2;
+  size_t most = 0;
+  for (const auto& sub : subs) most += sub.Dialogue.size() + FIXED;
+  std::string out(most, '\0');
+  char* p = out.data();
+  const auto put = [&p](std::string_view text) { p = std::copy(text.begin(), text.end(), p); };
   for (size_t i = 0; i < subs.size(); ++i) {
-    out.append(number, std::to_chars(number, number + sizeof number, i + 1).ptr).append(CRLF);
-    AppendTimeStr(out, subs[i].TimeIn);
-    out.append(" --> ");
-    AppendTimeStr(out, subs[i].TimeOut);
-    out.append(CRLF);
+    p = std::to_chars(p, p + 20, i + 1).ptr;
+    put(CRLF);
+    p = WriteTimeStr(p, subs[i].TimeIn);
+    put(" --> ");
+    p = WriteTimeStr(p, subs[i].TimeOut);
+    put(CRLF);
     // Each "||" of the text starts another line.
-    const std::string& d = subs[i].Dialogue;
+    const std::string_view d = subs[i].Dialogue;
     size_t from = 0;
-    for (size_t bar; (bar = d.find("||", from)) != std::string::npos; from = bar + 2) {
-      out.append(d, from, bar - from).append(CRLF);
+    for (size_t bar; (bar = d.find("||", from)) != std::string_view::npos; from = bar + 2) {
+      put(d.substr(from, bar - from));
+      put(CRLF);
     }
-    out.append(d, from).append(CRLF).append(CRLF);
+    put(d.substr(from));
+    put(CRLF);
+    put(CRLF);
   }
+  out.resize(static_cast<size_t>(p - out.data()));
   return out;
 }
 

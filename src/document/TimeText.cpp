@@ -10,13 +10,12 @@ namespace tamsel {
 
 namespace {
 
-/// Writes a time as hours, minutes, seconds and centiseconds (or milliseconds); negative times
-/// read as zero, times past MAX_TIME as MAX_TIME. Hours wider than `hourWidth` keep every digit.
-void AppendTime(std::string& out, int32_t t, int hourWidth, char fraction, bool millis) {
+/// Writes a time as hours, minutes, seconds and centiseconds (or milliseconds) at `p` and
+/// returns the end; negative times read as zero, times past MAX_TIME as MAX_TIME. Hours wider
+/// than `hourWidth` keep every digit. Writes at most TIME_TEXT_MAX bytes.
+char* WriteTime(char* p, int32_t t, int hourWidth, char fraction, bool millis) {
   t = std::clamp(t, 0, MAX_TIME);  // nothing is written that could not be read back
   const int32_t h = t / 360000, m = (t % 360000) / 6000, s = (t % 6000) / 100, c = t % 100;
-  char buf[32];
-  char* p = buf;
   char digits[12];
   char* end = std::to_chars(digits, digits + sizeof digits, h).ptr;
   for (int pad = hourWidth - static_cast<int>(end - digits); pad > 0; --pad) *p++ = '0';
@@ -32,7 +31,12 @@ void AppendTime(std::string& out, int32_t t, int hourWidth, char fraction, bool 
   *p++ = fraction;
   two(c);
   if (millis) *p++ = '0';
-  out.append(buf, static_cast<size_t>(p - buf));
+  return p;
+}
+
+void AppendTime(std::string& out, int32_t t, int hourWidth, char fraction, bool millis) {
+  char buf[TIME_TEXT_MAX];
+  out.append(buf, static_cast<size_t>(WriteTime(buf, t, hourWidth, fraction, millis) - buf));
 }
 
 /// A whole number as the RTL reads it: leading spaces, an optional sign, decimal digits or "$"/
@@ -80,6 +84,10 @@ size_t LeadingDigits(std::string_view s) {
 
 void AppendTimeStr(std::string& out, int32_t t) {
   AppendTime(out, t, /*hourWidth=*/2, ',', /*millis=*/true);
+}
+
+char* WriteTimeStr(char* p, int32_t t) {
+  return WriteTime(p, t, /*hourWidth=*/2, ',', /*millis=*/true);
 }
 
 void AppendTimeAssStr(std::string& out, int32_t t) {

@@ -24,6 +24,10 @@ inline constexpr int32_t MAX_TIME = 1000 * 360000;
 
 /// Appends a time in SRT notation (as IntToTimeStr) to `out`.
 void AppendTimeStr(std::string& out, int32_t t);
+/// The most bytes a time text takes (MAX_TIME's hours are four digits).
+inline constexpr size_t TIME_TEXT_MAX = 20;
+/// Writes IntToTimeStr(t) at `p` (at most TIME_TEXT_MAX bytes) and returns its end.
+char* WriteTimeStr(char* p, int32_t t);
 /// Appends a time in ASS notation (as IntToTimeAssStr) to `out`.
 void AppendTimeAssStr(std::string& out, int32_t t);
 
