@@ -145,8 +145,10 @@ struct Extent {
 };
 
 // The sample loops get a second build for processors with 256-bit vector instructions, picked
-// when the program starts; elsewhere the plain build serves.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+// when the program starts; elsewhere the plain build serves. (The thread sanitizer cannot run
+// the picking, which happens before it is set up.)
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 #define TAMSEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define TAMSEL_VECTOR_CLONES
