@@ -140,7 +140,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
 DecodedText DecodeTextFile(std::string_view bytes) {
   DecodedText out;
   std::string utf8;
-  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == UTF8_BOM) {
     out.Utf8Bom = true;
     std::string_view body = bytes.substr(3);
     if (!IsValidUtf8(body)) {
@@ -180,7 +180,7 @@ DecodedText DecodeTextFile(std::string_view bytes) {
 }
 
 std::string EncodeText(std::string text, bool utf8Bom, CodePage plain) {
-  if (utf8Bom) return text.insert(0, "\xEF\xBB\xBF");
+  if (utf8Bom) return text.insert(0, UTF8_BOM);
   if (plain == CodePage::Utf8) return text;
   std::string out;
   size_t bad = 0;

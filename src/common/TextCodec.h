@@ -33,6 +33,9 @@ struct DecodedText {
 /// at the end of the file does not start another line. Throws TextDecodeError.
 DecodedText DecodeTextFile(std::string_view bytes);
 
+/// The UTF-8 byte-order mark.
+inline constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
+
 /// The bytes of a text file from its text composed in UTF-8 (every line already ending in
 /// CR LF): with the UTF-8 mark in front when `utf8Bom`, else in `plain`.
 std::string EncodeText(std::string text, bool utf8Bom, CodePage plain);

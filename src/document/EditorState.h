@@ -115,6 +115,7 @@ struct EditorState : SubtitleDocument {
   IniFile Ini;                 ///< the settings file
   UserPrompts* Prompts = nullptr;  ///< may be null: messages are then only kept in LastMessage
   std::string LastMessage;     ///< the last message shown
+  std::string SaveBuffer;      ///< where every save puts its text together, kept between saves
 
   /// Shows a message to the user.
   void Tell(const std::string& text) {

@@ -62,13 +62,20 @@ std::vector<std::string> SplitDisplayLines(const std::string& d) {
 }
 
 std::string SrtFileText(const std::vector<TSub>& subs) {
+  std::string out;
+  AppendSrtFileText(out, subs);
+  return out;
+}
+
+void AppendSrtFileText(std::string& out, const std::vector<TSub>& subs) {
   // Each entry takes its text (every "||" becoming a line break of the same length) plus its
-  // number, two times and the fixed marks: written straight into a buffer of that size.
+  // number, two times and the fixed marks: written straight into room of that size.
   constexpr size_t FIXED = 20 + 2 * TIME_TEXT_MAX + 5 + 4 * 2;
   size_t most = 0;
   for (const auto& sub : subs) most += sub.Dialogue.size() + FIXED;
-  std::string out(most, '\0');
-  char* p = out.data();
+  const size_t start = out.size();
+  out.resize(start + most);
+  char* p = out.data() + start;
   const auto put = [&p](std::string_view text) { p = std::copy(text.begin(), text.end(), p); };
   for (size_t i = 0; i < subs.size(); ++i) {
     p = std::to_chars(p, p + 20, i + 1).ptr;
@@ -89,7 +96,6 @@ std::string SrtFileText(const std::vector<TSub>& subs) {
     put(CRLF);
   }
   out.resize(static_cast<size_t>(p - out.data()));
-  return out;
 }
 
 std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs) {
@@ -97,12 +103,16 @@ std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs) {
 }
 
 std::string AssFileText(const std::vector<TAssOriginal>& lines) {
-  size_t total = 3;
-  for (const auto& line : lines) total += line.Original.size() + 2;
   std::string out;
+  AppendAssFileText(out, lines);
+  return out;
+}
+
+void AppendAssFileText(std::string& out, const std::vector<TAssOriginal>& lines) {
+  size_t total = out.size();
+  for (const auto& line : lines) total += line.Original.size() + 2;
   out.reserve(total);
   for (const auto& line : lines) out.append(line.Original).append(CRLF);
-  return out;
 }
 
 void ApplyChangedEntries(SubtitleDocument& doc) {
@@ -140,9 +150,21 @@ void ApplyChangedEntries(SubtitleDocument& doc) {
 bool SubtitleSave(EditorState& st) {
   if (st.SubFormat != FORMAT_SRT) ApplyChangedEntries(st);
   try {
-    std::string text = st.SubFormat == FORMAT_SRT ? SrtFileText(st.Subs) : AssFileText(st.AssLines);
-    WriteFileThroughTemp(st.SubFileName, st.TmpFileName,
-                         EncodeText(std::move(text), st.SubUtf8Bom, st.SubCodePage));
+    // The text is put together in the state's buffer, whose memory is kept from save to save.
+    std::string& text = st.SaveBuffer;
+    text.clear();
+    if (st.SubUtf8Bom) text = UTF8_BOM;
+    if (st.SubFormat == FORMAT_SRT) {
+      AppendSrtFileText(text, st.Subs);
+    } else {
+      AppendAssFileText(text, st.AssLines);
+    }
+    if (st.SubUtf8Bom || st.SubCodePage == CodePage::Utf8) {
+      WriteFileThroughTemp(st.SubFileName, st.TmpFileName, text);
+    } else {
+      WriteFileThroughTemp(st.SubFileName, st.TmpFileName,
+                           EncodeText(text, /*utf8Bom=*/false, st.SubCodePage));
+    }
   } catch (const std::exception& e) {
     if (!st.SaveFailureReported) {
       st.SaveFailureReported = true;

@@ -24,10 +24,14 @@ std::vector<std::string> SplitDisplayLines(const std::string& dialogue);
 
 /// The text of the SRT file for a timeline, in UTF-8 with CR LF line ends.
 std::string SrtFileText(const std::vector<TSub>& subs);
+/// Appends SrtFileText(subs) to `out`.
+void AppendSrtFileText(std::string& out, const std::vector<TSub>& subs);
 /// The same as lines.
 std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs);
 /// The text of an ASS/SSA file: every line's Original, in UTF-8 with CR LF line ends.
 std::string AssFileText(const std::vector<TAssOriginal>& lines);
+/// Appends AssFileText(lines) to `out`.
+void AppendAssFileText(std::string& out, const std::vector<TAssOriginal>& lines);
 
 /// Moves the events of every changed entry to the entry's times and rebuilds their lines
 /// (ASS/SSA); clears the Changed flags.
