@@ -50,6 +50,28 @@ std::string FindProgram(const std::string& name) {
   return "";
 }
 
+std::string QuoteWindowsArgument(std::string_view arg) {
+  // Only spaces, tabs, quotes and backslashes matter, and no byte of a multi-byte UTF-8
+  // character is one of them, so the UTF-8 text is quoted as it stands.
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string_view::npos) {
+    return std::string(arg);
+  }
+  std::string quoted = "\"";
+  for (size_t i = 0;; ++i) {
+    size_t backslashes = 0;
+    for (; i < arg.size() && arg[i] == '\\'; ++i) ++backslashes;
+    if (i == arg.size()) {
+      quoted.append(backslashes * 2, '\\');  // so that the closing quote stays a quote
+      break;
+    }
+    // Backslashes count only before a quote, which itself needs one more.
+    quoted.append(arg[i] == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    quoted.push_back(arg[i]);
+  }
+  quoted.push_back('"');
+  return quoted;
+}
+
 #ifndef _WIN32
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
@@ -117,29 +139,6 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
 namespace {
 
-/// One argument of a command line, quoted so that the child's C runtime (CommandLineToArgvW
-/// rules) reads it back unchanged: backslashes only count before a quote.
-std::wstring QuoteArgument(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-  std::wstring quoted = L"\"";
-  for (size_t i = 0;; ++i) {
-    size_t backslashes = 0;
-    for (; i < arg.size() && arg[i] == L'\\'; ++i) ++backslashes;
-    if (i == arg.size()) {
-      quoted.append(backslashes * 2, L'\\');  // the closing quote must stay a quote
-      break;
-    }
-    if (arg[i] == L'"') {
-      quoted.append(backslashes * 2 + 1, L'\\');
-    } else {
-      quoted.append(backslashes, L'\\');
-    }
-    quoted.push_back(arg[i]);
-  }
-  quoted.push_back(L'"');
-  return quoted;
-}
-
 std::string WindowsReason(DWORD code) {
   return std::error_code(static_cast<int>(code), std::system_category()).message();
 }
@@ -149,8 +148,9 @@ std::string WindowsReason(DWORD code) {
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::function<void()>& poll) {
   ProcessResult result;
-  std::wstring commandLine = QuoteArgument(ToPath(program).native());
-  for (const auto& a : args) commandLine += L" " + QuoteArgument(ToPath(a).native());
+  std::string line = QuoteWindowsArgument(program);
+  for (const auto& a : args) line += " " + QuoteWindowsArgument(a);
+  std::wstring commandLine = ToPath(line).native();
 
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;

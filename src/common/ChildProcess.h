@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tamsel {
@@ -21,5 +22,9 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
 /// The full path of a program: beside our executable first, then on the PATH ("" when none).
 std::string FindProgram(const std::string& name);
+
+/// One argument of a Windows command line, quoted so that the child's C runtime splits the line
+/// back into exactly this argument (the rules of CommandLineToArgvW).
+std::string QuoteWindowsArgument(std::string_view arg);
 
 }  // namespace tamsel
