@@ -364,7 +364,6 @@ class WsSampleWork {
     // The speech scores are worked out on a helper thread meanwhile.
     std::string ai;
     std::exception_ptr speechError;
-    std::thread speech;
     auto speechScores = [&ai, &speechError, n, p = m_p, series = std::move(m_peaks)]() mutable {
       try {
         ai = WsSpeechScores(std::move(series), n, p);
@@ -372,18 +371,12 @@ class WsSampleWork {
         speechError = std::current_exception();
       }
     };
+    std::jthread speech;  // declared after what it uses, so joined before that goes
     try {
-      speech = std::thread(std::ref(speechScores));
+      speech = std::jthread(std::ref(speechScores));
     } catch (const std::system_error&) {
       speechScores();  // no thread to be had
     }
-    // Joins the helper however this function is left.
-    struct Joiner {
-      std::thread& t;
-      ~Joiner() {
-        if (t.joinable()) t.join();
-      }
-    } joiner{speech};
     const auto speechDone = [&] {
       if (speech.joinable()) speech.join();
       if (speechError) std::rethrow_exception(speechError);
@@ -440,10 +433,10 @@ class WsSampleWork {
     if (m_p > 0) m_loudest.resize(size_t(to));
     int64_t mid = split && to - from >= SPLIT_SCAN_SLOTS ? from + (to - from) / 2 : to;
     std::exception_ptr helperError;
-    std::thread helper;
+    std::jthread helper;  // joined however this function is left
     if (mid < to) {
       try {
-        helper = std::thread([this, &path, &helperError, mid, to] {
+        helper = std::jthread([this, &path, &helperError, mid, to] {
           try {
             File own = OpenFile(path, "rb");
             if (!own) throw FileError(path, "无法打开文件：" + Reason(errno));
@@ -464,12 +457,7 @@ class WsSampleWork {
     const auto report = [&](int64_t done) {
       if (progress) progress->Raise(66 + (2 * std::min(from + pace * (done - from), to)) / n);
     };
-    try {
-      ScanRange(f, path, from, mid, m_block.data(), report);
-    } catch (...) {
-      if (helper.joinable()) helper.join();
-      throw;
-    }
+    ScanRange(f, path, from, mid, m_block.data(), report);
     if (helper.joinable()) helper.join();
     if (helperError) std::rethrow_exception(helperError);
     m_scanned = to;

@@ -179,15 +179,23 @@ DecodedText DecodeTextFile(std::string_view bytes) {
   return out;
 }
 
-std::string EncodeText(std::string text, bool utf8Bom, CodePage plain) {
-  if (utf8Bom) return text.insert(0, UTF8_BOM);
-  if (plain == CodePage::Utf8) return text;
+void EncodeTextInPlace(std::string& text, bool utf8Bom, CodePage plain) {
+  if (utf8Bom) {
+    text.insert(0, UTF8_BOM);
+    return;
+  }
+  if (plain == CodePage::Utf8) return;
   std::string out;
   size_t bad = 0;
   if (!Convert("GB18030", "UTF-8", text, out, &bad)) {
     throw std::runtime_error("text cannot be written in GB18030");
   }
-  return out;
+  text = std::move(out);
+}
+
+std::string EncodeText(std::string text, bool utf8Bom, CodePage plain) {
+  EncodeTextInPlace(text, utf8Bom, plain);
+  return text;
 }
 
 std::string EncodeTextFile(const std::vector<std::string>& lines, bool utf8Bom, CodePage plain) {

@@ -39,6 +39,8 @@ inline constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 /// The bytes of a text file from its text composed in UTF-8 (every line already ending in
 /// CR LF): with the UTF-8 mark in front when `utf8Bom`, else in `plain`.
 std::string EncodeText(std::string text, bool utf8Bom, CodePage plain);
+/// The same, turning `text` itself into the bytes.
+void EncodeTextInPlace(std::string& text, bool utf8Bom, CodePage plain);
 
 /// The bytes of a text file: every line followed by CR LF, with the UTF-8 mark when `utf8Bom`,
 /// else in `plain`.

@@ -153,18 +153,13 @@ bool SubtitleSave(EditorState& st) {
     // The text is put together in the state's buffer, whose memory is kept from save to save.
     std::string& text = st.SaveBuffer;
     text.clear();
-    if (st.SubUtf8Bom) text = UTF8_BOM;
     if (st.SubFormat == FORMAT_SRT) {
       AppendSrtFileText(text, st.Subs);
     } else {
       AppendAssFileText(text, st.AssLines);
     }
-    if (st.SubUtf8Bom || st.SubCodePage == CodePage::Utf8) {
-      WriteFileThroughTemp(st.SubFileName, st.TmpFileName, text);
-    } else {
-      WriteFileThroughTemp(st.SubFileName, st.TmpFileName,
-                           EncodeText(text, /*utf8Bom=*/false, st.SubCodePage));
-    }
+    EncodeTextInPlace(text, st.SubUtf8Bom, st.SubCodePage);
+    WriteFileThroughTemp(st.SubFileName, st.TmpFileName, text);
   } catch (const std::exception& e) {
     if (!st.SaveFailureReported) {
       st.SaveFailureReported = true;
