@@ -23,7 +23,7 @@ fi
 
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
-if ! "$BIN" --benchmark_format=json --benchmark_repetitions=5 \
+if ! "$BIN" --benchmark_format=json --benchmark_repetitions=9 \
     --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true "$@" >"$json"; then
   echo "check.sh: $BIN failed" >&2
   exit 2
