@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <system_error>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #ifdef __APPLE__
@@ -61,17 +64,83 @@ std::string ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
+namespace {
+
+/// Six random characters for a fresh file name.
+std::string RandomSuffix() {
+  static const char CHARS[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device rd;
+  std::string s;
+  for (int i = 0; i < 6; ++i) s += CHARS[rd() % 36];
+  return s;
+}
+
+constexpr const char* READ_ONLY_REASON = "文件是只读的（没有写权限），不替换它";
+
+}  // namespace
+
 #ifdef _WIN32
+
+NewFile CreateNewFile(const std::string& preferred) {
+  int err = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = attempt == 0 ? preferred : preferred + "." + RandomSuffix();
+    // _O_EXCL fails on any name that exists, links included.
+    const int fd = _wopen(ToPath(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                          _S_IREAD | _S_IWRITE);
+    if (fd >= 0) return {fd, path};
+    err = errno;
+    if (err != EEXIST) break;
+  }
+  throw FileError(preferred, "无法创建临时文件：" + SystemReason(err));
+}
+
+namespace {
+bool FileIdOf(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) {
+  return h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
+}
+}  // namespace
+
+bool IsSameFile(int fd, const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION a, b;
+  if (!FileIdOf(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), a)) return false;
+  HANDLE h = CreateFileW(ToPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const bool ok = FileIdOf(h, b);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return ok && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow &&
+         !(b.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool IsWriteProtected(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(ToPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
 
 void WriteFileThroughTemp(const std::string& target, const std::string& tmpPath,
                           std::string_view bytes) {
-  const fs::path tmp = ToPath(tmpPath);
-  FILE* f = _wfopen(tmp.c_str(), L"wb");
-  if (!f) throw FileError(tmpPath, "无法创建临时文件：" + SystemReason(errno));
+  if (FileExists(target) && IsWriteProtected(target)) throw FileError(target, READ_ONLY_REASON);
+  NewFile created;
+  try {
+    created = CreateNewFile(tmpPath);
+  } catch (const FileError& e) {
+    throw FileError(target, std::string(e.what()) + "（" + tmpPath + "）");
+  }
+  const fs::path tmp = ToPath(created.path);
+  FILE* f = _fdopen(created.fd, "wb");
+  if (!f) {
+    _close(created.fd);
+    _wremove(tmp.c_str());
+    throw FileError(target, "写入文件失败：" + SystemReason(errno));
+  }
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0 &&
             _commit(_fileno(f)) == 0;
   int err = errno;
+  const bool ours = IsSameFile(_fileno(f), created.path);
   ok = (std::fclose(f) == 0) && ok;
+  if (!ours) throw FileError(target, "临时文件" + created.path + "被换掉了，没有写入");
   if (ok && !MoveFileExW(tmp.c_str(), ToPath(target).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     ok = false;
@@ -93,40 +162,81 @@ std::string ExecutableDir() {
 
 #else
 
+NewFile CreateNewFile(const std::string& preferred) {
+  int err = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = attempt == 0 ? preferred : preferred + "." + RandomSuffix();
+    // O_EXCL fails on any name that exists, a link (even a dangling one) included.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) return {fd, path};
+    err = errno;
+    if (err != EEXIST) break;
+  }
+  throw FileError(preferred, "无法创建临时文件：" + SystemReason(err));
+}
+
+bool IsSameFile(int fd, const std::string& path) {
+  struct stat a, b;
+  return ::fstat(fd, &a) == 0 && ::lstat(path.c_str(), &b) == 0 && S_ISREG(b.st_mode) &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool IsWriteProtected(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return (st.st_mode & S_IWUSR) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
+}
+
 void WriteFileThroughTemp(const std::string& target, const std::string& tmpPath,
                           std::string_view bytes) {
-  auto fail = [&](int err, const char* what) {
-    ::unlink(tmpPath.c_str());
-    throw FileError(target, std::string(what) + SystemReason(err));
-  };
   mode_t mode = 0666;
   struct stat st;
   const bool targetExists = ::stat(target.c_str(), &st) == 0;
-  if (targetExists) mode = st.st_mode & 07777;
+  if (targetExists) {
+    if (IsWriteProtected(target)) throw FileError(target, READ_ONLY_REASON);
+    mode = st.st_mode & 07777;
+  }
 
-  int fd = ::open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw FileError(target, "无法创建临时文件" + tmpPath + "：" + SystemReason(errno));
+  NewFile created;
+  try {
+    created = CreateNewFile(tmpPath);
+  } catch (const FileError& e) {
+    throw FileError(target, std::string(e.what()) + "（" + tmpPath + "）");
+  }
+  const int fd = created.fd;
+  const std::string& tmp = created.path;
+  auto fail = [&](int err, const char* what) {
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    throw FileError(target, std::string(what) + SystemReason(err));
+  };
   const char* p = bytes.data();
   size_t left = bytes.size();
   while (left > 0) {
     ssize_t n = ::write(fd, p, left);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      fail(err, "写入文件失败：");
+      fail(errno, "写入文件失败：");
     }
     p += n;
     left -= static_cast<size_t>(n);
   }
   if (targetExists) ::fchmod(fd, mode);
-  if (::fsync(fd) != 0) {
-    int err = errno;
+  if (::fsync(fd) != 0) fail(errno, "写入文件失败：");
+  // Only the file we made is renamed: if something else has taken its name since, leave both.
+  if (!IsSameFile(fd, tmp)) {
     ::close(fd);
-    fail(err, "写入文件失败：");
+    throw FileError(target, "临时文件" + tmp + "被换掉了，没有写入");
   }
-  if (::close(fd) != 0) fail(errno, "写入文件失败：");
-  if (::rename(tmpPath.c_str(), target.c_str()) != 0) fail(errno, "无法替换文件：");
+  if (::close(fd) != 0) {
+    ::unlink(tmp.c_str());
+    throw FileError(target, "写入文件失败：" + SystemReason(errno));
+  }
+  if (::rename(tmp.c_str(), target.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    throw FileError(target, "无法替换文件：" + SystemReason(err));
+  }
   // Make the rename itself durable.
   std::string dir = FromPath(ToPath(target).parent_path());
   int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

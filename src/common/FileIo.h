@@ -32,10 +32,33 @@ std::optional<std::uint64_t> FileSizeOf(const std::string& path);
 /// The whole content of a file. Throws FileError.
 std::string ReadFileBytes(const std::string& path);
 
-/// Writes `bytes` to `tmpPath`, forces them to the disk and renames the temporary file over
-/// `target`, so that `target` holds either its old or its new content, never a part. A target
-/// that exists keeps its permissions. On any failure the temporary file is removed, `target` is
-/// left as it was and FileError is thrown.
+/// A file this process has just created for writing: `fd` is a C runtime file descriptor open
+/// for writing (close it with ::close / _close), `path` the name it was created under.
+struct NewFile {
+  int fd = -1;
+  std::string path;
+};
+
+/// Creates a new, empty file for writing under `preferred`, or under `preferred` + "." + six
+/// random characters when that name is taken (a leftover of a crash, someone else's file, a
+/// symbolic link). Never opens through a link and never reuses a file that existed before: the
+/// file is created exclusively. Throws FileError naming `preferred` when neither can be made.
+NewFile CreateNewFile(const std::string& preferred);
+
+/// Whether `path` still names the very file open as `fd` (not a link or another file put in
+/// its place since), so that a rename moves only what we created.
+bool IsSameFile(int fd, const std::string& path);
+
+/// Whether an existing file must not be replaced: it has no write permission for its owner, or
+/// the running user may not write it. Root is held to the permission bits as well.
+bool IsWriteProtected(const std::string& path);
+
+/// Writes `bytes` to a new temporary file named `tmpPath` (or a fresh name beside it when that
+/// name is taken, see CreateNewFile), forces them to the disk and renames the temporary file
+/// over `target`, so that `target` holds either its old or its new content, never a part. A
+/// target that exists keeps its permissions; a write-protected target (IsWriteProtected) is
+/// refused. On any failure the temporary file is removed, `target` is left as it was and
+/// FileError is thrown.
 void WriteFileThroughTemp(const std::string& target, const std::string& tmpPath,
                           std::string_view bytes);
 

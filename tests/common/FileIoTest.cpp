@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "TestSupport.h"
 
 namespace tamsel {
@@ -37,6 +39,77 @@ TEST(WriteFileThroughTemp, FailureLeavesTheTargetAndNoTemporaryFile) {
   // The temporary file cannot be made at all.
   EXPECT_THROW(WriteFileThroughTemp(dir.Path("a.ass"), dir.Path("missing/v.tmp"), "x"), FileError);
   EXPECT_FALSE(FileExists(dir.Path("a.ass")));
+}
+
+// Whatever already has the temporary file's name (a link to another file, a dangling link, a
+// leftover or someone else's file) is left alone: the write goes through a file of its own.
+TEST(WriteFileThroughTemp, NeverWritesThroughOrReusesWhatHasTheTemporaryName) {
+  enum Kind { LINK_TO_FILE, DANGLING_LINK, LEFTOVER };
+  for (Kind kind : {LINK_TO_FILE, DANGLING_LINK, LEFTOVER}) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    const std::string target = dir.Path("v.ass");
+    const std::string tmp = dir.Path("v.tmp");
+    const std::string other = dir.Path("other.txt");
+    WriteBytes(target, "old");
+    if (kind == LINK_TO_FILE) {
+      WriteBytes(other, "not ours");
+      std::filesystem::create_symlink(ToPath(other), ToPath(tmp));
+    } else if (kind == DANGLING_LINK) {
+      std::filesystem::create_symlink(ToPath(other), ToPath(tmp));
+    } else {
+      WriteBytes(tmp, "leftover");
+    }
+    WriteFileThroughTemp(target, tmp, "new");
+    EXPECT_EQ(ReadBytes(target), "new");
+    EXPECT_FALSE(std::filesystem::is_symlink(ToPath(target)));
+    if (kind == LINK_TO_FILE) {
+      EXPECT_EQ(ReadBytes(other), "not ours");
+    } else if (kind == DANGLING_LINK) {
+      EXPECT_FALSE(std::filesystem::exists(ToPath(other)));
+    } else {
+      EXPECT_EQ(ReadBytes(tmp), "leftover");
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(ToPath(tmp)) || kind == LEFTOVER);
+    // Nothing else is left beside the target.
+    size_t files = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(ToPath(dir.Path()))) ++files;
+    EXPECT_EQ(files, kind == LINK_TO_FILE ? 3u : 2u);
+  }
+}
+
+TEST(WriteFileThroughTemp, RefusesAReadOnlyTarget) {
+  TempDir dir;
+  const std::string target = dir.Path("v.srt");
+  WriteBytes(target, "mine");
+  std::filesystem::permissions(ToPath(target), std::filesystem::perms(0444));
+  try {
+    WriteFileThroughTemp(target, dir.Path("v.tmp"), "new");
+    ADD_FAILURE() << "a read-only file was replaced";
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.path(), target);
+    EXPECT_NE(std::string(e.what()).find("只读"), std::string::npos);
+  }
+  EXPECT_EQ(ReadBytes(target), "mine");
+  EXPECT_FALSE(FileExists(dir.Path("v.tmp")));
+  EXPECT_TRUE(IsWriteProtected(target));
+  std::filesystem::permissions(ToPath(target), std::filesystem::perms(0644));
+  EXPECT_FALSE(IsWriteProtected(target));
+}
+
+TEST(CreateNewFile, TakesTheNameOrAFreshOneBesideIt) {
+  TempDir dir;
+  const std::string name = dir.Path("v.wav.part");
+  NewFile first = CreateNewFile(name);
+  EXPECT_EQ(first.path, name);
+  NewFile second = CreateNewFile(name);
+  EXPECT_NE(second.path, name);
+  EXPECT_EQ(second.path.rfind(name + ".", 0), 0u);
+  EXPECT_TRUE(IsSameFile(first.fd, first.path));
+  EXPECT_FALSE(IsSameFile(first.fd, second.path));
+  ::close(first.fd);
+  ::close(second.fd);
+  EXPECT_THROW(CreateNewFile(dir.Path("missing/v.tmp")), FileError);
 }
 
 TEST(ReadFileBytes, ReadsEverythingOrNamesTheFile) {
