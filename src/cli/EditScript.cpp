@@ -3,16 +3,19 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <fstream>
 #include <limits>
 
 #include "BatchRetime.h"
 #include "ChildProcess.h"
 #include "DragGestures.h"
+#include "FileIo.h"
 #include "EdgeTracking.h"
 #include "MagnetCut.h"
 #include "SplitJoin.h"
 #include "SubtitleSave.h"
 #include "SubtitleLoad.h"
+#include "TextCodec.h"
 #include "TimeText.h"
 #include "VideoPreparation.h"
 
@@ -54,6 +57,9 @@ std::string Lower(std::string_view s) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) { return Lower(a) == Lower(b); }
+
+/// A word of the script as a message quotes it: in double quotes, cut short when long.
+std::string Quoted(std::string_view word) { return "\"" + Excerpt(word, 40) + "\""; }
 
 /// A whole token read as an unsigned decimal integer.
 std::optional<int64_t> ParseInteger(std::string_view text) {
@@ -181,7 +187,7 @@ class LineParser {
       Count(1, 1, "rate RATE (-10 to 10; negative plays backward)");
       const auto r = ParseReal(m_words[1]);
       if (!r || std::fabs(*r) > MAX_RATE) {
-        Fail("the rate must be a number from -10 to 10, not \"" + std::string(m_words[1]) + "\"");
+        Fail("the rate must be a number from -10 to 10, not " + Quoted(m_words[1]));
       }
       return edit::Rate{*r};
     }
@@ -205,7 +211,7 @@ class LineParser {
       edit::Keys keys;
       for (size_t i = 1; i < m_words.size(); ++i) {
         const auto key = KeyFromName(m_words[i]);
-        if (!key) Fail("\"" + std::string(m_words[i]) + "\" is not a key of the key map");
+        if (!key) Fail(Quoted(m_words[i]) + " is not a key of the key map");
         keys.keys.push_back(*key);
       }
       return keys;
@@ -215,8 +221,7 @@ class LineParser {
       const PointerPlace place = Place(1);
       const auto direction = DirectionFromName(m_words[2]);
       if (!direction) {
-        Fail("the wheel turns -1 (earlier), 0 or +1 (later), not \"" + std::string(m_words[2]) +
-             "\"");
+        Fail("the wheel turns -1 (earlier), 0 or +1 (later), not " + Quoted(m_words[2]));
       }
       const int32_t count = m_words.size() > 3 ? Integer(3, 1, MAX_REPEAT, "the notch count") : 1;
       return edit::Wheel{place, *direction, count};
@@ -236,13 +241,13 @@ class LineParser {
       if (mode == "plain") m = 0;
       if (mode == "queue") m = 1;
       if (mode == "elastic") m = 2;
-      if (m < 0) Fail("a drag is \"plain\", \"queue\" or \"elastic\", not \"" + mode + "\"");
+      if (m < 0) Fail("a drag is \"plain\", \"queue\" or \"elastic\", not " + Quoted(mode));
       const int32_t from = Column(2);
       const int32_t to = Column(3);
       const int32_t steps = m_words.size() > 4 ? Integer(4, 1, MAX_REPEAT, "the step count") : 1;
       return edit::Drag{m, from, to, steps};
     }
-    Fail("unknown command \"" + std::string(m_words[0]) + "\"");
+    Fail("unknown command " + Quoted(m_words[0]));
   }
 
  private:
@@ -261,7 +266,7 @@ class LineParser {
     const auto v = ParseInteger(m_words[i]);
     if (!v || *v < least || *v > most) {
       Fail(what + " must be a whole number from " + std::to_string(least) + " to " +
-           std::to_string(most) + ", not \"" + std::string(m_words[i]) + "\"");
+           std::to_string(most) + ", not " + Quoted(m_words[i]));
     }
     return static_cast<int32_t>(*v);
   }
@@ -269,8 +274,7 @@ class LineParser {
   int64_t Time(size_t i, const std::string& what) const {
     const auto t = ParseScriptTime(m_words[i]);
     if (!t) {
-      Fail(what + " must be milliseconds or h:mm:ss.cc (at most 100 hours), not \"" +
-           std::string(m_words[i]) + "\"");
+      Fail(what + " must be milliseconds or h:mm:ss.cc (at most 100 hours), not " + Quoted(m_words[i]));
     }
     return *t;
   }
@@ -282,8 +286,7 @@ class LineParser {
     if (!place) {
       Fail(
           "the pointer is over the \"video\", \"below\" it, on the \"strip\" or in its "
-          "\"band\", not \"" +
-          std::string(m_words[i]) + "\"");
+          "\"band\", not " + Quoted(m_words[i]));
     }
     return *place;
   }
@@ -291,11 +294,11 @@ class LineParser {
   EditAction ParseSet() const {
     Count(2, 2, "set NAME VALUE");
     const ScriptSetting* s = FindScriptSetting(m_words[1]);
-    if (!s) Fail("unknown setting \"" + std::string(m_words[1]) + "\"");
+    if (!s) Fail("unknown setting " + Quoted(m_words[1]));
     if (s->checked) {
       const auto on = BoolFromName(m_words[2]);
       if (!on) {
-        Fail(std::string(s->key) + " is on or off (1/0), not \"" + std::string(m_words[2]) + "\"");
+        Fail(std::string(s->key) + " is on or off (1/0), not " + Quoted(m_words[2]));
       }
       return edit::Set{s, *on ? 1 : 0};
     }
@@ -315,8 +318,7 @@ class LineParser {
       } else if (w == "loop") {
         modes.loopMode = true;
       } else {
-        Fail("the play modes are \"dialogue\", \"headtail\" and \"loop\" (or \"none\"), not \"" +
-             std::string(m_words[i]) + "\"");
+        Fail("the play modes are \"dialogue\", \"headtail\" and \"loop\" (or \"none\"), not " + Quoted(m_words[i]));
       }
     }
     // The head/tail and loop modes only ever act together with the dialogue mode.
@@ -495,28 +497,69 @@ std::optional<int64_t> ParseScriptTime(std::string_view text) {
   return ms;
 }
 
+EditScriptReader::EditScriptReader(std::string name) { m_script.name = std::move(name); }
+
+void EditScriptReader::AddLine(std::string_view lineText) {
+  const int line = ++m_line;
+  if (line == 1 && lineText.substr(0, 3) == "\xEF\xBB\xBF") lineText.remove_prefix(3);
+  if (!lineText.empty() && lineText.back() == '\r') lineText.remove_suffix(1);
+  if (lineText.size() > MAX_SCRIPT_LINE) {
+    throw EditScriptError(m_script.name, line,
+                          "the line is longer than " + std::to_string(MAX_SCRIPT_LINE) +
+                              " bytes; is this an edit script? It begins " + Quoted(lineText));
+  }
+  if (lineText.find('\0') != std::string_view::npos || !IsValidUtf8(lineText)) {
+    throw EditScriptError(m_script.name, line,
+                          "not text (a NUL byte or bytes that are not UTF-8); is this an edit "
+                          "script? The line begins " + Quoted(lineText));
+  }
+  std::vector<std::string_view> words = Words(lineText);
+  if (words.empty()) return;
+  EditCommand command{line, LineParser(m_script.name, line, std::move(words), m_stripWidth).Parse()};
+  m_inSetup = m_inSetup && IsSetupAction(command.action);
+  if (m_inSetup) ++m_script.setupCount;
+  m_script.commands.push_back(std::move(command));
+}
+
+EditScript EditScriptReader::Finish() { return std::move(m_script); }
+
 EditScript ParseEditScript(std::string_view text, const std::string& name) {
-  EditScript script;
-  script.name = name;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  int32_t stripWidth = SCRIPT_STRIP_WIDTH;
-  bool inSetup = true;
-  int line = 0;
+  EditScriptReader reader(name);
   size_t from = 0;
   while (from < text.size()) {
     size_t end = text.find('\n', from);
     if (end == std::string_view::npos) end = text.size();
-    const std::string_view lineText = text.substr(from, end - from);
+    reader.AddLine(text.substr(from, end - from));
     from = end + 1;
-    ++line;
-    std::vector<std::string_view> words = Words(lineText);
-    if (words.empty()) continue;
-    EditCommand command{line, LineParser(name, line, std::move(words), stripWidth).Parse()};
-    inSetup = inSetup && IsSetupAction(command.action);
-    if (inSetup) ++script.setupCount;
-    script.commands.push_back(std::move(command));
   }
-  return script;
+  return reader.Finish();
+}
+
+EditScript ReadEditScript(const std::string& path) {
+  std::ifstream in(ToPath(path), std::ios::binary);
+  if (!in) throw EditScriptError(path, 0, "cannot be opened");
+  EditScriptReader reader(path);
+  // Line by line, never more than one line of at most MAX_SCRIPT_LINE bytes in memory, so that
+  // a script that is not one (a device, a video) is refused at once.
+  std::string line;
+  char buf[1 << 16];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    std::string_view chunk(buf, static_cast<size_t>(in.gcount()));
+    while (!chunk.empty()) {
+      const size_t nl = chunk.find('\n');
+      line.append(chunk.substr(0, nl));
+      if (line.size() > MAX_SCRIPT_LINE + 1) {
+        reader.AddLine(line);  // refuses it
+      }
+      if (nl == std::string_view::npos) break;
+      reader.AddLine(line);
+      line.clear();
+      chunk.remove_prefix(nl + 1);
+    }
+  }
+  if (in.bad()) throw EditScriptError(path, 0, "cannot be read");
+  if (!line.empty()) reader.AddLine(line);
+  return reader.Finish();
 }
 
 MediaProbe FfprobeMediaProbe() {

@@ -121,9 +121,36 @@ struct EditScript {
 /// time; at most 100 hours. Nothing for any other text.
 std::optional<int64_t> ParseScriptTime(std::string_view text);
 
+/// The strip's width in columns when a script does not say.
+inline constexpr int32_t SCRIPT_STRIP_WIDTH = 1024;
+
+/// The longest line a script may have, in bytes.
+inline constexpr size_t MAX_SCRIPT_LINE = 4096;
+
+/// Reads a script line by line (lines without their line break), checking each as it comes.
+class EditScriptReader {
+ public:
+  explicit EditScriptReader(std::string name);
+  /// Checks and takes one line. Throws EditScriptError for a line that is not a known command
+  /// with valid arguments, is longer than MAX_SCRIPT_LINE or is not UTF-8 text.
+  void AddLine(std::string_view line);
+  /// The script read so far.
+  EditScript Finish();
+
+ private:
+  EditScript m_script;
+  int m_line = 0;
+  int32_t m_stripWidth = SCRIPT_STRIP_WIDTH;
+  bool m_inSetup = true;
+};
+
 /// Reads and checks every line of a script (named `name` in messages). Throws EditScriptError
 /// at the first line that is not a known command with valid arguments.
 EditScript ParseEditScript(std::string_view text, const std::string& name);
+
+/// Reads and checks the script file at `path` line by line, holding at most one line of it in
+/// memory. Throws EditScriptError (line 0 when the file cannot be read at all).
+EditScript ReadEditScript(const std::string& path);
 
 /// What the session learns from the video itself, as the player would report it.
 struct MediaProbe {
@@ -139,8 +166,6 @@ MediaProbe FfprobeMediaProbe();
 // The command line's stand-ins for the window: each does to the editor state what the window
 // would do, without painting or playing anything.
 
-/// The strip's width in columns when a script does not say.
-inline constexpr int32_t SCRIPT_STRIP_WIDTH = 1024;
 
 /// Lays out a window whose waveform strip is `stripWidth` columns wide: the video above, the
 /// strip under it, the pointer's column kept inside the strip.

@@ -57,17 +57,21 @@ const char* USAGE =
     "  --json                show: print JSON instead of text\n"
     "  -h, --help            this text\n";
 
+/// A message on stderr, whole (a NUL in a quoted text does not end it), its CR line breaks made
+/// LF.
+void Print(const std::string& text) {
+  std::string s = "tamsel-cli: " + text + "\n";
+  for (char& c : s) {
+    if (c == '\r') c = '\n';
+  }
+  std::fwrite(s.data(), 1, s.size(), stderr);
+}
+
 /// Messages go to stderr with their line breaks; the script to import comes from the command.
 class CliPrompts : public UserPrompts {
  public:
   std::string txtFile;
-  void ShowMessage(const std::string& text) override {
-    std::string s = text;
-    for (char& c : s) {
-      if (c == '\r') c = '\n';
-    }
-    std::fprintf(stderr, "tamsel-cli: %s\n", s.c_str());
-  }
+  void ShowMessage(const std::string& text) override { Print(text); }
   std::string ChooseTxtFile() override { return txtFile; }
 };
 
@@ -153,7 +157,7 @@ class ProgressBar {
 };
 
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "tamsel-cli: %s\n", message.c_str());
+  Print(message);
   return 1;
 }
 
@@ -208,6 +212,7 @@ int main(int argc, char** argv) {
   CliPrompts prompts;
   auto newState = [&](EditorState& st) {
     st.Prompts = &prompts;
+    st.SaveRetries = false;  // the process ends after its one command
     st.Ini = IniFile(settings.empty() ? SettingsFilePath(ExecutableDir()) : settings);
     IniLoad(st.Ini, st.Ctrl);
     if (layer) st.Ctrl.LabeledEditLayer = std::to_string(*layer);
@@ -243,14 +248,8 @@ int main(int argc, char** argv) {
   // Everything the command is given is checked before the document is touched.
   std::optional<EditScript> script;
   if (command == "edit") {
-    std::string text;
     try {
-      text = ReadFileBytes(args[2]);
-    } catch (const FileError& e) {
-      return Fail(args[2] + ": " + e.what());
-    }
-    try {
-      script = ParseEditScript(text, args[2]);
+      script = ReadEditScript(args[2]);
     } catch (const EditScriptError& e) {
       return Fail(e.what());
     }

@@ -2,7 +2,9 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 
@@ -76,7 +78,61 @@ int LineOfUnit(std::string_view bytes, size_t offset, bool bigEndian) {
   return line;
 }
 
+/// Whether bytes without a byte-order mark look like UTF-16: text files hold no NUL bytes, but
+/// UTF-16 puts one beside nearly every Latin character, all at even or all at odd offsets.
+bool LooksLikeUtf16(std::string_view bytes) {
+  const size_t n = std::min<size_t>(bytes.size(), 1 << 16) & ~size_t(1);
+  if (n < 4) return false;
+  size_t zeros[2] = {0, 0};
+  for (size_t i = 0; i < n; ++i) zeros[i & 1] += bytes[i] == '\0';
+  const size_t units = n / 2;
+  return (zeros[0] * 4 >= units && zeros[1] * 16 < units) ||
+         (zeros[1] * 4 >= units && zeros[0] * 16 < units);
+}
+
+/// The same for UTF-32 code units.
+int LineOfUnit32(std::string_view bytes, size_t offset, bool bigEndian) {
+  int line = 1;
+  auto unit = [&](size_t i) -> uint32_t {
+    if (i + 3 >= bytes.size()) return 0;
+    const auto b = [&](size_t k) { return uint32_t(uint8_t(bytes[i + k])); };
+    return bigEndian ? (b(0) << 24 | b(1) << 16 | b(2) << 8 | b(3))
+                     : (b(3) << 24 | b(2) << 16 | b(1) << 8 | b(0));
+  };
+  for (size_t i = 0; i + 3 < bytes.size() && i < offset; i += 4) {
+    const uint32_t u = unit(i);
+    if (u == '\n' || (u == '\r' && unit(i + 4) != '\n')) ++line;
+  }
+  return line;
+}
+
 }  // namespace
+
+std::string Excerpt(std::string_view text, size_t maxChars) {
+  std::string out;
+  size_t chars = 0;
+  size_t i = 0;
+  while (i < text.size() && chars < maxChars) {
+    const auto c = static_cast<uint8_t>(text[i]);
+    size_t len = 1;
+    if (c >= 0x80) {
+      len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+      if (len == 1 || i + len > text.size() || !IsValidUtf8(text.substr(i, len))) len = 0;
+    }
+    if (len == 0 || c < 0x20 || c == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+      ++i;
+    } else {
+      out.append(text.substr(i, len));
+      i += len;
+    }
+    ++chars;
+  }
+  if (i < text.size()) out += "…";
+  return out;
+}
 
 bool IsValidUtf8(std::string_view s) {
   const auto* p = reinterpret_cast<const uint8_t*>(s.data());
@@ -155,6 +211,18 @@ DecodedText DecodeTextFile(std::string_view bytes) {
     out.Lines = SplitLines(body);
     return out;
   }
+  if (bytes.size() >= 4 && (bytes.substr(0, 4) == std::string_view("\xFF\xFE\0\0", 4) ||
+                            bytes.substr(0, 4) == std::string_view("\0\0\xFE\xFF", 4))) {
+    const bool be = bytes[0] == '\0';
+    out.Utf32 = true;
+    std::string_view body = bytes.substr(4);
+    size_t bad = 0;
+    if (!Convert("UTF-8", be ? "UTF-32BE" : "UTF-32LE", body, utf8, &bad)) {
+      throw TextDecodeError(LineOfUnit32(body, bad, be), "文件标明为UTF-32，但这一行含有无效的UTF-32数据");
+    }
+    out.Lines = SplitLines(utf8);
+    return out;
+  }
   if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
     const bool be = bytes[0] == '\xFE';
     out.Utf16 = true;
@@ -165,6 +233,10 @@ DecodedText DecodeTextFile(std::string_view bytes) {
     }
     out.Lines = SplitLines(utf8);
     return out;
+  }
+  if (LooksLikeUtf16(bytes)) {
+    throw TextDecodeError(1, "这个文件看起来是没有字节顺序标记（BOM）的UTF-16编码，无法可靠地读取；"
+                             "请用文本编辑器另存为UTF-8（或带BOM的UTF-16）后再打开");
   }
   if (IsValidUtf8(bytes)) {
     out.Lines = SplitLines(bytes);

@@ -25,12 +25,16 @@ struct DecodedText {
   std::vector<std::string> Lines;
   bool Utf8Bom = false;  ///< began with EF BB BF
   bool Utf16 = false;    ///< began with a UTF-16 byte-order mark
+  bool Utf32 = false;    ///< began with a UTF-32 byte-order mark
+  /// Read from UTF-16 or UTF-32: such a file is written back as UTF-8.
+  bool Wide() const { return Utf16 || Utf32; }
   CodePage Plain = CodePage::Utf8;  ///< without a mark: UTF-8 when valid, else GB18030
 };
 
-/// Decodes a whole text file: UTF-8 with mark, UTF-16 with mark, otherwise UTF-8 when the
-/// bytes are valid UTF-8, else GB18030. Lines end at CR LF, LF or a lone CR; a line ending
-/// at the end of the file does not start another line. Throws TextDecodeError.
+/// Decodes a whole text file: UTF-8 with mark, UTF-32 or UTF-16 with mark, otherwise UTF-8 when
+/// the bytes are valid UTF-8, else GB18030. Lines end at CR LF, LF or a lone CR; a line ending
+/// at the end of the file does not start another line. Throws TextDecodeError, also for a file
+/// that looks like UTF-16 without its mark (which would otherwise read as text full of NULs).
 DecodedText DecodeTextFile(std::string_view bytes);
 
 /// The UTF-8 byte-order mark.
@@ -45,6 +49,10 @@ void EncodeTextInPlace(std::string& text, bool utf8Bom, CodePage plain);
 /// The bytes of a text file: every line followed by CR LF, with the UTF-8 mark when `utf8Bom`,
 /// else in `plain`.
 std::string EncodeTextFile(const std::vector<std::string>& lines, bool utf8Bom, CodePage plain);
+
+/// A short, printable excerpt of `text` for a message: at most `maxChars` characters (then
+/// "…"), control characters and bytes that are not UTF-8 shown as \xNN.
+std::string Excerpt(std::string_view text, size_t maxChars = 60);
 
 /// True when `s` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool IsValidUtf8(std::string_view s);

@@ -209,7 +209,7 @@ bool ButtonReLoadTxtClick(EditorState& st) {
     }
   }
   st.SubUtf8Bom = script.Utf8Bom;
-  st.SubCodePage = script.Utf16 ? CodePage::Utf8 : script.Plain;
+  st.SubCodePage = script.Wide() ? CodePage::Utf8 : script.Plain;
   const int speed = st.Ctrl.TrackBarAutoVolCtrlSpeed;
 
   if (srt) {
@@ -256,7 +256,9 @@ bool ButtonReLoadTxtClick(EditorState& st) {
     }
   }
   st.SubDirty = true;
-  SubtitleSave(st);
+  // The reload reads the file back; when the save failed it would throw the imported texts
+  // away, so they stay in memory for the autosave to write instead.
+  if (!SubtitleSave(st)) return false;
   SubtitleLoad(st, LayerBoxValue(st.Ctrl));
   return true;
 }

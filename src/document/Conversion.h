@@ -33,7 +33,8 @@ bool ButtonSaveAsClick(EditorState& st);
 bool ButtonSaveAsTxtClick(EditorState& st);
 
 /// "重装修订TXT": asks for a revised script, puts its items into the document as texts, saves
-/// and reloads. Returns true when the document took the script.
+/// and reloads. Returns true when the document took the script and was saved; when the save
+/// fails the texts stay in memory, unsaved (SubDirty), and false is returned.
 bool ButtonReLoadTxtClick(EditorState& st);
 
 }  // namespace tamsel

@@ -22,6 +22,7 @@ enum : int32_t { FORMAT_SRT = 0, FORMAT_SSA = 1, FORMAT_ASS = 2 };
 /// succeeded, so a failed load never leaves a half-read document behind.
 struct SubtitleDocument {
   std::vector<TSub> Subs;               ///< the timeline, in ascending TimeIn
+  std::vector<std::string> SrtHead;     ///< SRT: lines before the first entry, kept as they were
   std::vector<TSub> SubsBase;           ///< ASS/SSA: event ranges and times as last written
   std::vector<TAssOriginal> AssLines;   ///< ASS/SSA: every line of the file
   std::vector<TAssSort> AssEvents;      ///< ASS/SSA: the edited layer's events by time
@@ -113,6 +114,9 @@ struct EditorState : SubtitleDocument {
 
   Controls Ctrl;               ///< the settings and tools pages
   IniFile Ini;                 ///< the settings file
+  /// A failed save is tried again by the autosave (the editor); false where nothing will try
+  /// again (the command line), so the failure message does not promise it.
+  bool SaveRetries = true;
   UserPrompts* Prompts = nullptr;  ///< may be null: messages are then only kept in LastMessage
   std::string LastMessage;     ///< the last message shown
   std::string SaveBuffer;      ///< where every save puts its text together, kept between saves

@@ -28,6 +28,14 @@ bool IsBlank(std::string_view line) {
   return line.find_first_not_of(" \t") == std::string_view::npos;
 }
 
+/// An SRT entry's number: digits alone, spaces around them allowed.
+bool IsIndexLine(std::string_view line) {
+  const size_t from = line.find_first_not_of(" \t");
+  if (from == std::string_view::npos) return false;
+  const size_t to = line.find_last_not_of(" \t");
+  return line.substr(from, to - from + 1).find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 int32_t ClampSubCurr(int32_t saved, size_t count) {
   if (count == 0) return -1;
   return std::clamp<int32_t>(saved, 0, static_cast<int32_t>(count) - 1);
@@ -123,53 +131,78 @@ std::vector<std::string> NewAssFileLines(const std::vector<std::string>* script)
 }
 
 std::string StripOverrides(std::string text) {
-  size_t from = 0;
-  for (;;) {
-    const size_t open = text.find("{\\", from);
-    if (open == std::string::npos) break;
-    const size_t close = text.find('}', open);
-    if (close == std::string::npos) break;  // an unclosed block stays as it is
-    text.erase(open, close - open + 1);
-    from = open;
+  // Removing a block can bring a "{" before it and a backslash after it together into a new
+  // block, which goes too. The text kept so far never holds a block's start, so the first one
+  // left is always where the kept text meets the next character: one pass, however many blocks.
+  if (text.find("{\\") == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '\\' && !out.empty() && out.back() == '{') {
+      const size_t close = text.find('}', i + 1);
+      if (close == std::string::npos) break;  // an unclosed block stays as it is, and the rest
+      out.pop_back();
+      i = close + 1;
+      continue;
+    }
+    out += c;
+    ++i;
   }
-  return text;
+  out.append(text, i, std::string::npos);
+  return out;
 }
 
 void ParseSrt(const std::vector<std::string>& lines, int32_t minGap, int32_t savedSubCurr,
               SubtitleDocument& doc) {
   const auto hasArrow = [](const std::string& l) { return l.find(ARROW) != std::string::npos; };
-  const size_t n = static_cast<size_t>(std::count_if(lines.begin(), lines.end(), hasArrow));
+  // Every line with the arrow is a time line; an entry's number stands on the line before it.
+  std::vector<size_t> timeLines;
+  for (size_t k = 0; k < lines.size(); ++k) {
+    if (hasArrow(lines[k])) timeLines.push_back(k);
+  }
+  const size_t n = timeLines.size();
   doc.Subs.assign(n, TSub{});
+  doc.SrtHead.clear();
   doc.SubCurr = ClampSubCurr(savedSubCurr, n);
+  if (n == 0) return;
 
-  // The first line is the first entry's number, unless the file starts with a time line.
-  size_t k = (!lines.empty() && hasArrow(lines[0])) ? 0 : 1;
+  // The line just before a time line is the entry's number when it is one; every other line that
+  // is not blank belongs to the text before it, also after a blank line inside a text (files
+  // from the web often have those), so that a save never drops a line of text.
+  const auto textEnd = [&](size_t j) {
+    if (j + 1 >= n) return lines.size();
+    const size_t next = timeLines[j + 1];
+    return IsIndexLine(lines[next - 1]) && next - 1 > timeLines[j] ? next - 1 : next;
+  };
+  const size_t firstText = timeLines[0] > 0 && IsIndexLine(lines[timeLines[0] - 1])
+                               ? timeLines[0] - 1
+                               : timeLines[0];
+  for (size_t k = 0; k < firstText; ++k) {
+    if (!IsBlank(lines[k])) doc.SrtHead.push_back(lines[k]);
+  }
   for (size_t j = 0; j < n; ++j) {
     TSub& sub = doc.Subs[j];
-    while (k < lines.size() && !hasArrow(lines[k])) ++k;
-    if (k >= lines.size()) {
-      throw LoadError(static_cast<int>(lines.size()),
-                      "找不到第" + std::to_string(j + 1) + "条字幕的时间行");
-    }
+    const size_t k = timeLines[j];
+    size_t used = 0;
     try {
-      ReadSrtTimeLine(lines[k], sub.TimeIn, sub.TimeOut);
+      used = ReadSrtTimeLine(lines[k], sub.TimeIn, sub.TimeOut);
     } catch (const TimeTextError&) {
-      throw LoadError(static_cast<int>(k) + 1,
-                      "时间行“" + lines[k] + "”看不懂，应为“00:00:01,000 --> 00:00:02,000”的样式");
+      throw LoadError(static_cast<int>(k) + 1, "时间行“" + Excerpt(lines[k]) +
+                                                   "”看不懂，应为“00:00:01,000 --> 00:00:02,000”的样式");
     }
+    sub.SrtTimeTail = lines[k].substr(used);
     sub.IndexBegin = sub.IndexEnd = static_cast<int32_t>(j) + 1;
-    if (++k >= lines.size()) break;
-    // The text runs to the first empty line (spaces alone count as empty, as many files have
-    // them there); an empty first line means an empty text.
-    for (bool first = true; k < lines.size() && !IsBlank(lines[k]); ++k, first = false) {
-      if (hasArrow(lines[k])) {
-        throw LoadError(static_cast<int>(k) + 1,
-                        "字幕文本里出现了“ --> ”，分不清哪一行是时间行（是否少了一个空行？）");
-      }
+    bool first = true;
+    for (size_t t = k + 1, end = textEnd(j); t < end; ++t) {
+      // A text's first line may be empty (spaces alone count as empty, as many files have them
+      // there): the entry then has an empty text.
+      if (IsBlank(lines[t])) continue;
       if (!first) sub.Dialogue += "||";
-      sub.Dialogue += lines[k];
+      sub.Dialogue += lines[t];
+      first = false;
     }
-    ++k;  // past the empty line
   }
 
   if (n >= 2) {
@@ -206,7 +239,7 @@ bool ParseAss(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
       s.remove_prefix(used);
     } catch (const TimeTextError& e) {
       throw LoadError(static_cast<int>(j) + 1,
-                      "时间“" + e.text() + "”看不懂，应为“0:00:01.00”的样式");
+                      "时间“" + Excerpt(e.text()) + "”看不懂，应为“0:00:01.00”的样式");
     }
     a.TimeOut = Later(a.TimeOut, a.TimeIn + minGap);
     std::string_view t = s;
@@ -337,13 +370,21 @@ bool SubtitleLoad(EditorState& st, int32_t Layer) {
     return notReady(doc.SubFileName + "\r" + LineNo(e.line()) + e.what());
   }
   doc.SubUtf8Bom = text.Utf8Bom;
-  doc.SubCodePage = text.Utf16 ? CodePage::Utf8 : text.Plain;
+  doc.SubCodePage = text.Wide() ? CodePage::Utf8 : text.Plain;
 
   const int32_t minGap = MinGap(st.Ctrl);
   const int32_t savedSubCurr = st.Ini.ReadInteger("setup", "SubCurr", 0);
   try {
     if (doc.SubFormat == FORMAT_SRT) {
       ParseSrt(text.Lines, minGap, savedSubCurr, doc);
+      // A file with text but no entry the editor can read is not an empty document: loading it
+      // as one would let the next save write nothing over it.
+      if (doc.Subs.empty() && !std::all_of(text.Lines.begin(), text.Lines.end(),
+                                           [](const std::string& l) { return IsBlank(l); })) {
+        return notReady(doc.SubFileName + "\r" +
+                        "没有找到一条能读懂的字幕：时间行应为“00:00:01,000 --> 00:00:02,000”的样式"
+                        "（箭头两边各有一个空格）。文件没有载入，也不会被改动。");
+      }
     } else {
       if (!ParseAss(text.Lines, minGap, savedSubCurr, Layer, doc)) {
         const std::string layerText = std::to_string(Layer);

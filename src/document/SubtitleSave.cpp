@@ -45,10 +45,17 @@ void AppendSavedSign(std::string& caption, int count) {
   for (int i = 0; i < count; ++i) caption += sign;
 }
 
+std::string EventLineHead(const TAssOriginal& line) {
+  if (line.Original.starts_with("Dialogue:")) {
+    const size_t comma = line.Original.find(',');
+    if (comma != std::string::npos) return line.Original.substr(0, comma + 1);
+  }
+  return "Dialogue: " + std::to_string(std::max(line.Layer, 0)) + ",";
+}
+
 std::string RebuildEventLine(const TAssOriginal& line) {
-  return "Dialogue: " + std::to_string(std::max(line.Layer, 0)) + "," +
-         IntToTimeAssStr(line.TimeIn) + "," + IntToTimeAssStr(line.TimeOut) + "," +
-         line.DoNotCare + line.Dialogue;
+  return EventLineHead(line) + IntToTimeAssStr(line.TimeIn) + "," + IntToTimeAssStr(line.TimeOut) +
+         "," + line.DoNotCare + line.Dialogue;
 }
 
 std::vector<std::string> SplitDisplayLines(const std::string& d) {
@@ -61,18 +68,21 @@ std::vector<std::string> SplitDisplayLines(const std::string& d) {
   return out;
 }
 
-std::string SrtFileText(const std::vector<TSub>& subs) {
+std::string SrtFileText(const std::vector<TSub>& subs, const std::vector<std::string>& head) {
   std::string out;
-  AppendSrtFileText(out, subs);
+  AppendSrtFileText(out, subs, head);
   return out;
 }
 
-void AppendSrtFileText(std::string& out, const std::vector<TSub>& subs) {
+void AppendSrtFileText(std::string& out, const std::vector<TSub>& subs,
+                       const std::vector<std::string>& head) {
+  for (const auto& line : head) out.append(line).append(CRLF);
+  if (!head.empty()) out.append(CRLF);
   // Each entry takes its text (every "||" becoming a line break of the same length) plus its
   // number, two times and the fixed marks: written straight into room of that size.
   constexpr size_t FIXED = 20 + 2 * TIME_TEXT_MAX + 5 + 4 * 2;
   size_t most = 0;
-  for (const auto& sub : subs) most += sub.Dialogue.size() + FIXED;
+  for (const auto& sub : subs) most += sub.Dialogue.size() + sub.SrtTimeTail.size() + FIXED;
   const size_t start = out.size();
   out.resize(start + most);
   char* p = out.data() + start;
@@ -83,6 +93,7 @@ void AppendSrtFileText(std::string& out, const std::vector<TSub>& subs) {
     p = WriteTimeStr(p, subs[i].TimeIn);
     put(" --> ");
     p = WriteTimeStr(p, subs[i].TimeOut);
+    put(subs[i].SrtTimeTail);
     put(CRLF);
     // Each "||" of the text starts another line.
     const std::string_view d = subs[i].Dialogue;
@@ -98,8 +109,9 @@ void AppendSrtFileText(std::string& out, const std::vector<TSub>& subs) {
   out.resize(static_cast<size_t>(p - out.data()));
 }
 
-std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs) {
-  return SplitLines(SrtFileText(subs));
+std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs,
+                                      const std::vector<std::string>& head) {
+  return SplitLines(SrtFileText(subs, head));
 }
 
 std::string AssFileText(const std::vector<TAssOriginal>& lines) {
@@ -147,14 +159,33 @@ void ApplyChangedEntries(SubtitleDocument& doc) {
   }
 }
 
+namespace {
+
+/// Whether the file at `path` holds anything but white space (false when it cannot be read).
+bool HoldsText(const std::string& path) {
+  try {
+    const std::string bytes = ReadFileBytes(path);
+    return bytes.find_first_not_of(std::string_view(" \t\r\n\xEF\xBB\xBF\xFF\xFE\0", 10)) !=
+           std::string::npos;
+  } catch (const FileError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
 bool SubtitleSave(EditorState& st) {
   if (st.SubFormat != FORMAT_SRT) ApplyChangedEntries(st);
   try {
+    // A document without a single entry is never written over a file that holds text.
+    if (st.SubFormat == FORMAT_SRT && st.Subs.empty() && HoldsText(st.SubFileName)) {
+      throw FileError(st.SubFileName, "文档里一条字幕也没有，不会用空文件覆盖原有的内容");
+    }
     // The text is put together in the state's buffer, whose memory is kept from save to save.
     std::string& text = st.SaveBuffer;
     text.clear();
     if (st.SubFormat == FORMAT_SRT) {
-      AppendSrtFileText(text, st.Subs);
+      AppendSrtFileText(text, st.Subs, st.SrtHead);
     } else {
       AppendAssFileText(text, st.AssLines);
     }
@@ -164,7 +195,7 @@ bool SubtitleSave(EditorState& st) {
     if (!st.SaveFailureReported) {
       st.SaveFailureReported = true;
       st.Tell(st.SubFileName + "\r" + "字幕保存失败：" + e.what() + "\r" +
-              "修改仍保留在程序中，会继续尝试保存。");
+              (st.SaveRetries ? "修改仍保留在程序中，会继续尝试保存。" : "修改没有保存。"));
     }
     return false;
   }

@@ -14,20 +14,28 @@ inline constexpr const char* SAVED_SIGN = "　";
 /// Puts `count` saved signs at the end of the caption in place of any still showing.
 void AppendSavedSign(std::string& caption, int count);
 
-/// An ASS/SSA event line rebuilt from its fields:
-/// "Dialogue: " + layer + "," + start + "," + end + "," + DoNotCare + Dialogue.
+/// The start of an event line up to and including the comma after its first field, as written:
+/// "Dialogue: 0," for ASS, "Dialogue: Marked=0," for SSA ("Dialogue: " + layer + "," for a line
+/// that has none yet).
+std::string EventLineHead(const TAssOriginal& line);
+
+/// An ASS/SSA event line rebuilt from its fields, its first field kept as written:
+/// EventLineHead + start + "," + end + "," + DoNotCare + Dialogue.
 std::string RebuildEventLine(const TAssOriginal& line);
 
 /// The display lines of an entry's text: the pieces between its "||" separators (one empty
 /// line for an empty text).
 std::vector<std::string> SplitDisplayLines(const std::string& dialogue);
 
-/// The text of the SRT file for a timeline, in UTF-8 with CR LF line ends.
-std::string SrtFileText(const std::vector<TSub>& subs);
-/// Appends SrtFileText(subs) to `out`.
-void AppendSrtFileText(std::string& out, const std::vector<TSub>& subs);
+/// The text of the SRT file for a timeline, in UTF-8 with CR LF line ends; the lines of `head`
+/// (what stood before the first entry of the file read) come first, then an empty line.
+std::string SrtFileText(const std::vector<TSub>& subs, const std::vector<std::string>& head = {});
+/// Appends SrtFileText(subs, head) to `out`.
+void AppendSrtFileText(std::string& out, const std::vector<TSub>& subs,
+                       const std::vector<std::string>& head = {});
 /// The same as lines.
-std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs);
+std::vector<std::string> SrtFileLines(const std::vector<TSub>& subs,
+                                      const std::vector<std::string>& head = {});
 /// The text of an ASS/SSA file: every line's Original, in UTF-8 with CR LF line ends.
 std::string AssFileText(const std::vector<TAssOriginal>& lines);
 /// Appends AssFileText(lines) to `out`.

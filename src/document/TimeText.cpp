@@ -139,7 +139,7 @@ int32_t ReadAssTime(std::string_view s, size_t& consumedBytes) {
   return t;
 }
 
-void ReadSrtTimeLine(std::string_view line, int32_t& timeIn, int32_t& timeOut) {
+size_t ReadSrtTimeLine(std::string_view line, int32_t& timeIn, int32_t& timeOut) {
   auto readOne = [](std::string_view s, size_t& used) -> int32_t {
     const size_t k = LeadingDigits(s);
     if (k >= 3) {
@@ -157,9 +157,11 @@ void ReadSrtTimeLine(std::string_view line, int32_t& timeIn, int32_t& timeOut) {
   timeIn = readOne(line, used);
   // The end time stands 5 characters (" --> ") after the start time: columns 18-29.
   std::string_view rest = line.substr(used);
-  rest = rest.substr(Utf8PrefixBytes(rest, 5));
+  const size_t arrow = Utf8PrefixBytes(rest, 5);
+  rest = rest.substr(arrow);
   size_t used2 = 0;
   timeOut = readOne(rest, used2);
+  return std::min(used + arrow + used2, line.size());
 }
 
 }  // namespace tamsel

@@ -51,7 +51,8 @@ int32_t StrToPercentS(std::string_view S);
 int32_t ReadAssTime(std::string_view s, size_t& consumedBytes);
 
 /// Reads an SRT time line "HH:MM:SS,mmm --> HH:MM:SS,mmm" (times at columns 1-12 and 18-29;
-/// hours past 99 are taken whole, up to MAX_TIME). Throws TimeTextError.
-void ReadSrtTimeLine(std::string_view line, int32_t& timeIn, int32_t& timeOut);
+/// hours past 99 are taken whole, up to MAX_TIME) and gives the number of bytes the two times
+/// take; whatever follows them (position tags) is the caller's. Throws TimeTextError.
+size_t ReadSrtTimeLine(std::string_view line, int32_t& timeIn, int32_t& timeOut);
 
 }  // namespace tamsel

@@ -14,6 +14,9 @@ struct TSub {
   int32_t TimeOut = 0;     ///< the entry covers slots TimeIn .. TimeOut inclusive
   std::string Dialogue;    ///< UTF-8; "||" separates display lines; override blocks removed
   bool Changed = false;    ///< must be written back at the next save (ASS/SSA)
+  /// SRT: what stood after the end time on the time line (position tags such as
+  /// " X1:100 X2:500 Y1:10 Y2:50"), written back after it.
+  std::string SrtTimeTail{};
 };
 
 /// One line of a loaded ASS or SSA file, event line or not.

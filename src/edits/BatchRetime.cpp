@@ -170,8 +170,7 @@ bool ButtonAutoAdjBeginClick(EditorState& st) {
 
   CreatSelAndInd(st.WavSel, st.Subs);
   st.SubDirty = true;
-  SubtitleSave(st);
-  return true;
+  return SubtitleSave(st);
 }
 
 std::optional<double> ParseConvertFactor(const std::string& text) {
@@ -214,8 +213,7 @@ bool ButtonConvertClick(EditorState& st) {
   EditConvertChange(st);
   CreatSelAndInd(st.WavSel, st.Subs);
   st.SubDirty = true;
-  SubtitleSave(st);
-  return true;
+  return SubtitleSave(st);
 }
 
 void EditConvertChange(EditorState& st) {

@@ -32,7 +32,6 @@ constexpr int64_t SPLIT_MARGIN = 10;
 constexpr int32_t PLACEHOLDER_LENGTH = 200;
 /// Style, name, margins and effect of an event line made by move-here.
 constexpr const char* NEW_EVENT_FIELDS = "Default,,0000,0000,0000,,";
-constexpr std::string_view EVENT_PREFIX = "Dialogue:";
 
 /// The punctuation marks a split may cut after, ideographic space last.
 constexpr char16_t PUNCTUATION[] = {u',',      u'.',      u'?',      u'!',      u'>',     u' ',
@@ -213,23 +212,8 @@ std::string CleanSrtText(const std::string& text) {
   return text.substr(from, u.ByteOffset(end) - from);
 }
 
-bool IsEventLine(std::string_view line) { return line.starts_with(EVENT_PREFIX); }
-
-/// The start of an event line up to and including the comma after its first field: "Dialogue: 0,"
-/// for ASS, "Dialogue: Marked=0," for SSA.
-std::string EventLineHead(const TAssOriginal& line) {
-  if (IsEventLine(line.Original)) {
-    const size_t comma = line.Original.find(',');
-    if (comma != std::string::npos) return line.Original.substr(0, comma + 1);
-  }
-  return "Dialogue: " + std::to_string(std::max(line.Layer, 0)) + ",";
-}
-
 /// Rebuilds an event line from its fields, keeping its first field as written.
-void RebuildLine(TAssOriginal& line) {
-  line.Original = EventLineHead(line) + IntToTimeAssStr(line.TimeIn) + "," +
-                  IntToTimeAssStr(line.TimeOut) + "," + line.DoNotCare + line.Dialogue;
-}
+void RebuildLine(TAssOriginal& line) { line.Original = RebuildEventLine(line); }
 
 bool IsEntry(const EditorState& st, int32_t i) {
   return i >= 0 && static_cast<size_t>(i) < st.Subs.size();

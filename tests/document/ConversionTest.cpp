@@ -170,7 +170,7 @@ TEST(ButtonReLoadTxtClick, AssParagraphsJoinWithHardBreaks) {
   EXPECT_EQ(ReadBytes(f.File(".ass")),
             BOM + CrLf(With(HEAD, {"Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,one\\Ntwo",
                                    "Comment: 0,0:00:02.00,0:00:03.00,Default,,0,0,0,,note", "",
-                                   "Dialogue: 0,0:00:04.00,0:00:05.00,Default,,0,0,0,,three",
+                                   "Dialogue: Marked=0,0:00:04.00,0:00:05.00,Default,,0,0,0,,three",
                                    "Dialogue: 0,0:00:06.00,0:00:06.50,Default,,0,0,0,,■■■■"})));
   EXPECT_TRUE(f.st.SubUtf8Bom);
   EXPECT_EQ(Texts(f.st), (Lines{"one\\Ntwo", "three", "■■■■"}));

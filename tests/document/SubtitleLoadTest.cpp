@@ -279,10 +279,16 @@ TEST(SubtitleLoad, FailuresKeepThePreviousDocument) {
        "\r第6行：时间行"},
       {".srt", CrLf({"1", "00:00:01,000 --> 00:00:02,000", "a --> b", "", "2",
                      "00:00:03,000 --> 00:00:04,000", "c"}),
-       0, "\r第3行：字幕文本里出现了“ --> ”"},
-      {".srt", CrLf({"1", "00:00:01,000 --> 00:00:02,000", "a", "2",
-                     "00:00:03,000 --> 00:00:04,000", "c"}),
-       0, "\r第5行：字幕文本里出现了“ --> ”"},
+       0, "\r第3行：时间行“a --> b”看不懂"},
+      // Text in the file, but no entry the editor can read: not an empty document.
+      {".srt", CrLf({"1", "00:00:01,000-->00:00:02,000", "a", ""}), 0, "\r没有找到一条能读懂的字幕"},
+      {".srt", "\xFF\xFE" + std::string("1\0\r\0\n\0", 6), 0, "\r没有找到一条能读懂的字幕"},
+      // UTF-16 without its byte-order mark would read as text full of NULs.
+      {".ass", std::string("[\0S\0c\0r\0i\0p\0t\0 \0I\0n\0f\0o\0]\0\r\0\n\0", 28), 0,
+       "\r第1行：这个文件看起来是没有字节顺序标记（BOM）的UTF-16编码"},
+      // A NUL in a quoted time does not cut the message short.
+      {".ass", ASS_HEAD + CrLf({"Dialogue: 0,0:00:01.00," + std::string("0:0\0:02.00", 10) + ",Default,,0,0,0,,a"}),
+       0, "\r第6行：时间“0:0\\x00:02.00”看不懂"},
       {".srt", "1\r\n00:00:01,000 --> 00:00:02,000\r\n\x80\x80\r\n", 0, "\r第3行："},
   };
   for (const auto& c : cases) {

@@ -362,7 +362,7 @@ TEST(ButtonAutoAdjBeginClick, AnEmptyTimelineIsStillSaved) {
   f.st.SubFileName = f.File(".srt");
   f.st.TmpFileName = f.File(".tmp");
   f.st.SubCurr = -1;
-  WriteBytes(f.st.SubFileName, "stale");
+  WriteBytes(f.st.SubFileName, " \r\n");
   ASSERT_TRUE(ButtonAutoAdjBeginClick(f.st));
   EXPECT_TRUE(f.st.Subs.empty());
   EXPECT_EQ(ReadBytes(f.st.SubFileName), "");

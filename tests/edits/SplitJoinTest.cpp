@@ -406,8 +406,8 @@ TEST(Shear, AWriteThatFailsIsToldOnceAndKeepsTheDocument) {
   const std::string fileBefore = ReadBytes(f.File(".ass"));
   const std::vector<Entry> before = Timeline(f.st);
   const size_t linesBefore = f.st.AssLines.size();
-  // The temporary file cannot be made: a folder stands in its place.
-  std::filesystem::create_directory(ToPath(f.File(".tmp")));
+  // The file may not be replaced: it is read-only.
+  std::filesystem::permissions(ToPath(f.File(".ass")), std::filesystem::perms(0444));
   PointAt(f.st, 1);
   Shear(f.st);
   ASSERT_EQ(f.prompts.messages.size(), 1u);
