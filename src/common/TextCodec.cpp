@@ -86,8 +86,8 @@ bool LooksLikeUtf16(std::string_view bytes) {
   size_t zeros[2] = {0, 0};
   for (size_t i = 0; i < n; ++i) zeros[i & 1] += bytes[i] == '\0';
   const size_t units = n / 2;
-  return (zeros[0] * 4 >= units && zeros[1] * 16 < units) ||
-         (zeros[1] * 4 >= units && zeros[0] * 16 < units);
+  const auto one = [&](size_t many, size_t few) { return many >= 2 && many * 4 >= units && few * 16 < units; };
+  return one(zeros[0], zeros[1]) || one(zeros[1], zeros[0]);
 }
 
 /// The same for UTF-32 code units.

@@ -221,8 +221,41 @@ TEST(EditScript, RefusesBadLinesWithTheirNumber) {
       {"strip 200\ndrag plain 0 300",
        "s.txt:2: a strip column must be a whole number from 0 "
        "to 199, not \"300\""},
+      // A long word is quoted short; what is not text is refused as such.
+      {"key E Qwertyuiopasdfghjklzxcvbnmqwertyuiopasdfghjklzxcvbnm",
+       "s.txt:1: \"Qwertyuiopasdfghjklzxcvbnmqwertyuiopasdf…\" is not a key of the key map"},
+      {"seek 1\nkey \x01\x02", "s.txt:2: \"\\x01\\x02\" is not a key of the key map"},
+      {"seek 1\n\xFF\xFE", "s.txt:2: not text (a NUL byte or bytes that are not UTF-8); is this "
+                             "an edit script? The line begins \"\\xFF\\xFE\""},
   };
   for (const auto& c : cases) EXPECT_EQ(Refusal(c.text), c.message) << c.text;
+}
+
+TEST(ReadEditScript, RefusesWhatIsNotAScriptWithoutReadingItWhole) {
+  test::TempDir dir;
+  const std::string name = dir.Path("s.txt");
+  test::WriteBytes(name, "seek 100\r\nkey F\r\n");
+  EXPECT_EQ(ReadEditScript(name).commands.size(), 2u);
+  struct Case {
+    std::string bytes;
+    std::string message;
+  } cases[] = {
+      {"seek 1\n" + std::string(MAX_SCRIPT_LINE + 10, 'x') + "\nkey F\n",
+       ":2: the line is longer than 4096 bytes; is this an edit script? It begins \"" +
+           std::string(40, 'x') + "…\""},
+      {std::string(1 << 20, '\0'), ":1: the line is longer than 4096 bytes"},
+      {std::string("seek 1\nkey\0F\n", 13), ":2: not text (a NUL byte"},
+  };
+  for (const auto& c : cases) {
+    test::WriteBytes(name, c.bytes);
+    try {
+      ReadEditScript(name);
+      ADD_FAILURE() << "accepted " << c.message;
+    } catch (const EditScriptError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(name + c.message, 0), 0u) << e.what();
+      EXPECT_LT(std::string(e.what()).size(), 300u);
+    }
+  }
 }
 
 TEST(EditScript, SettingsAreNamedByKeyOrControl) {

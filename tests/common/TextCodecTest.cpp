@@ -59,6 +59,10 @@ TEST(DecodeTextFile, BadBytesNameTheirLine) {
       {"ok\nok\n\x80\n", 3},                           // neither UTF-8 nor GB18030
       {"ok\r\n\xC4", 2},                               // GB18030 cut short
       {std::string("\xFF\xFE" "a\0\n\0\x00\xD8\n\0", 10), 2},  // lone surrogate in UTF-16
+      {std::string("\xFF\xFE\0\0" "a\0\0\0\n\0\0\0\0\0\x11\0", 16), 2},  // past U+10FFFF
+      // UTF-16 without its mark, either byte order: a message, not text full of NULs.
+      {std::string("1\0\r\0\n\0" "0\0" "0\0:\0", 12), 1},
+      {std::string("\0" "1\0\r\0\n\0" "0\0" "0\0:", 12), 1},
   };
   for (const auto& c : cases) {
     try {
@@ -69,6 +73,28 @@ TEST(DecodeTextFile, BadBytesNameTheirLine) {
       EXPECT_NE(std::string(e.what()), "");
     }
   }
+}
+
+TEST(DecodeTextFile, StrayNulBytesAreNotTakenForUtf16) {
+  // NUL padding after a text (a file cut off by a crash) and Chinese in GB18030 read as before.
+  EXPECT_EQ(DecodeTextFile("ab\r\n" + std::string(64, '\0')).Lines.size(), 2u);
+  EXPECT_EQ(DecodeTextFile(std::string("\xC4\xE3\xBA\xC3\0\r\n", 7)).Plain, CodePage::Gb18030);
+  EXPECT_TRUE(DecodeTextFile(std::string("\0\0\xFE\xFF\0\0\0a", 8)).Utf32);
+}
+
+TEST(Excerpt, ShortAndPrintable) {
+  struct Case {
+    std::string text;
+    size_t chars;
+    std::string out;
+  } cases[] = {
+      {"plain", 60, "plain"},
+      {std::string("a\0b\tc", 5), 60, "a\\x00b\\x09c"},
+      {"你好世界", 2, "你好…"},
+      {"ab\xFF\xE4\xBD", 60, "ab\\xFF\\xE4\\xBD"},
+      {std::string(100000, 'x'), 40, std::string(40, 'x') + "…"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Excerpt(c.text, c.chars), c.out);
 }
 
 TEST(EncodeTextFile, WritesBackInTheEncodingRead) {

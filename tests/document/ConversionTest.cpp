@@ -153,6 +153,18 @@ TEST(ButtonReLoadTxtClick, MoreItemsAreParkedAfterTheLastEntry) {
   EXPECT_EQ(f.st.Subs[2].TimeIn, 500);  // existing times stay
 }
 
+TEST(ButtonReLoadTxtClick, AFailedSaveKeepsTheTextsUnsavedAndSaysSo) {
+  // Reloading after a failed save would read the old file back and drop the texts unseen.
+  Ready f(".srt", SRT3);
+  std::filesystem::permissions(ToPath(f.File(".srt")), std::filesystem::perms(0444));
+  EXPECT_FALSE(f.Reimport("uno\r\ndos\r\ntres\r\n"));
+  EXPECT_EQ(ReadBytes(f.File(".srt")), SRT3);
+  EXPECT_TRUE(f.st.SubDirty);
+  EXPECT_EQ(Texts(f.st), (Lines{"uno", "dos", "tres"}));
+  ASSERT_EQ(f.prompts.messages.size(), 1u);
+  EXPECT_NE(f.prompts.messages[0].find("字幕保存失败"), std::string::npos);
+}
+
 TEST(ButtonReLoadTxtClick, IntoAnEmptySrtStartsAtTheParking) {
   Ready f(".srt", "   ");
   ASSERT_TRUE(f.Reimport("only\r\n"));

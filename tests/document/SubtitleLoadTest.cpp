@@ -153,6 +153,58 @@ TEST(SubtitleLoad, SrtWithoutTheFirstNumberOrAFinalText) {
   EXPECT_EQ(Timeline(f.st), (std::vector<Span>{{100, 200, "a"}, {300, 400, ""}}));
 }
 
+// Files from the web: whatever is not a number or a time line is some entry's text, also after a
+// blank line inside a text, and a save writes every line of it back.
+TEST(SubtitleLoad, SrtKeepsEveryLineOfText) {
+  struct Case {
+    const char* what;
+    Lines file;
+    std::vector<Span> timeline;
+    Lines saved;  // the file as an unchanged document writes it
+  } cases[] = {
+      {"a blank line inside a text",
+       {"1", "00:00:01,000 --> 00:00:02,000", "first", "", "after the blank", "", "", "2",
+        "00:00:03,000 --> 00:00:04,000", "next", ""},
+       {{100, 200, "first||after the blank"}, {300, 400, "next"}},
+       {"1", "00:00:01,000 --> 00:00:02,000", "first", "after the blank", "", "2",
+        "00:00:03,000 --> 00:00:04,000", "next", ""}},
+      {"a number ending a text, no blank line before the next entry",
+       {"1", "00:00:01,000 --> 00:00:02,000", "chapter", "42", "2", "00:00:03,000 --> 00:00:04,000",
+        "b"},
+       {{100, 200, "chapter||42"}, {300, 400, "b"}},
+       {"1", "00:00:01,000 --> 00:00:02,000", "chapter", "42", "", "2",
+        "00:00:03,000 --> 00:00:04,000", "b", ""}},
+      {"position tags after the end time",
+       {"1", "00:00:01,000 --> 00:00:02,000 X1:100 X2:500 Y1:10 Y2:50", "a", "", "2",
+        "00:00:03,000 --> 00:00:04,000  ", "b"},
+       {{100, 200, "a"}, {300, 400, "b"}},
+       {"1", "00:00:01,000 --> 00:00:02,000 X1:100 X2:500 Y1:10 Y2:50", "a", "", "2",
+        "00:00:03,000 --> 00:00:04,000  ", "b", ""}},
+      {"lines before the first entry",
+       {"Made with some tool", "", "1", "00:00:01,000 --> 00:00:02,000", "a"},
+       {{100, 200, "a"}},
+       {"Made with some tool", "", "1", "00:00:01,000 --> 00:00:02,000", "a", ""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    WriteBytes(f.File(".srt"), CrLf(c.file));
+    ASSERT_TRUE(SubtitleLoad(f.st, 0));
+    EXPECT_EQ(Timeline(f.st), c.timeline);
+    f.st.SubDirty = true;
+    ASSERT_TRUE(SubtitleSave(f.st));
+    EXPECT_EQ(ReadBytes(f.File(".srt")), CrLf(c.saved));
+    // An edit keeps the tags on the time line it moves.
+    const std::string timeLine =
+        *std::find_if(c.saved.begin(), c.saved.end(),
+                      [](const std::string& l) { return l.find(" --> ") != std::string::npos; });
+    f.st.Subs[0].TimeOut = 250;
+    ASSERT_TRUE(SubtitleSave(f.st));
+    const std::string moved = "\r\n00:00:01,000 --> 00:00:02,500" + timeLine.substr(29) + "\r\n";
+    EXPECT_NE(ReadBytes(f.File(".srt")).find(moved), std::string::npos);
+  }
+}
+
 TEST(SubtitleLoad, EditsOnlyTheChosenLayer) {
   Fixture f;
   WriteBytes(f.File(".ass"), ASS_HEAD + CrLf({Event("0", "0:00:01.00", "0:00:02.00", "zero"),
@@ -215,6 +267,27 @@ TEST(SubtitleLoad, KeepsTheSavedCurrentEntryInRange) {
   }
 }
 
+/// UTF-8 text as UTF-32 with its byte-order mark.
+std::string Utf32(const std::string& utf8, bool bigEndian) {
+  std::string out;
+  auto put = [&](uint32_t u) {
+    for (int k = 0; k < 4; ++k) {
+      const int shift = bigEndian ? 24 - 8 * k : 8 * k;
+      out += static_cast<char>((u >> shift) & 0xFF);
+    }
+  };
+  put(0xFEFF);
+  for (size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<uint8_t>(utf8[i]);
+    const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    uint32_t u = n == 1 ? c : c & (0x3F >> (n - 1));
+    for (int k = 1; k < n; ++k) u = u << 6 | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
+    put(u);
+    i += n;
+  }
+  return out;
+}
+
 TEST(SubtitleLoad, ReadsEveryEncoding) {
   struct Case {
     std::string bytes;
@@ -229,6 +302,9 @@ TEST(SubtitleLoad, ReadsEveryEncoding) {
            std::string("0\0000\0:\0000\0000\0:\0000\0001\0,\0000\0000\0000\0 \0-\0-\0>\0 \0", 34) +
            std::string("0\0000\0:\0000\0000\0:\0000\0002\0,\0000\0000\0000\0\r\0\n\0`O}Y", 32),
        false, CodePage::Utf8},
+      // UTF-32 with its mark, both byte orders; written back as UTF-8 like UTF-16.
+      {Utf32("1\r\n00:00:01,000 --> 00:00:02,000\r\n你好\r\n", false), false, CodePage::Utf8},
+      {Utf32("1\r\n00:00:01,000 --> 00:00:02,000\r\n你好\r\n", true), false, CodePage::Utf8},
   };
   for (const auto& c : cases) {
     Fixture f;
@@ -337,8 +413,14 @@ TEST(StripOverrides, RemovesEveryBlockAndStops) {
       {"{note}kept", "{note}kept"},   {"a{\\unclosed", "a{\\unclosed"},
       {"{\\a}{\\b}{\\c}", ""},        {"x\\Ny", "x\\Ny"},
       {"{\\{\\}}z", "}z"},
+      // A removed block brings a "{" and a backslash together: that block goes too.
+      {"a{{\\b}\\c}d", "ad"},     {"{{{\\x}\\y}\\z}!", "!"},
+      {"{\\}{\\}{\\", "{\\"},
   };
   for (const auto& c : cases) EXPECT_EQ(StripOverrides(c.in), c.out) << c.in;
+  std::string pairs;
+  for (int i = 0; i < 100000; ++i) pairs += "{\\}";
+  EXPECT_EQ(StripOverrides(pairs + "x"), "x");
 }
 
 }  // namespace

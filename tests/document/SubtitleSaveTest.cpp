@@ -185,6 +185,50 @@ TEST(SubtitleSave, AFailedWriteKeepsTheChangesAndIsToldOnce) {
   EXPECT_FALSE(f.st.SaveFailureReported);
 }
 
+// Refusals that keep the file as it is and the changes in memory; the message says whether
+// anything will try again (the editor's autosave) or not (the command line).
+TEST(SubtitleSave, RefusesToReplaceAReadOnlyFileOrTextWithNothing) {
+  struct Case {
+    const char* what;
+    bool readOnly;
+    bool empty;      // the document has lost every entry
+    bool retries;
+    const char* reason;
+    const char* last;
+  } cases[] = {
+      {"read-only, editor", true, false, true, "只读", "修改仍保留在程序中，会继续尝试保存。"},
+      {"read-only, command line", true, false, false, "只读", "修改没有保存。"},
+      {"empty document over text", false, true, false, "一条字幕也没有", "修改没有保存。"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    const std::string file = CrLf({"1", "00:00:01,000 --> 00:00:02,000", "a", ""});
+    WriteBytes(f.File(".srt"), file);
+    ASSERT_TRUE(SubtitleLoad(f.st, 0));
+    f.st.SaveRetries = c.retries;
+    if (c.readOnly) std::filesystem::permissions(ToPath(f.File(".srt")), std::filesystem::perms(0444));
+    if (c.empty) f.st.Subs.clear();
+    f.st.SubDirty = true;
+    EXPECT_FALSE(SubtitleSave(f.st));
+    EXPECT_TRUE(f.st.SubDirty);
+    EXPECT_EQ(ReadBytes(f.File(".srt")), file);
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    const std::string& m = f.prompts.messages[0];
+    EXPECT_EQ(m.rfind(f.File(".srt") + "\r字幕保存失败：", 0), 0u) << m;
+    EXPECT_NE(m.find(c.reason), std::string::npos) << m;
+    EXPECT_TRUE(m.ends_with(c.last)) << m;
+  }
+  // A file with nothing but white space may take an empty document.
+  Fixture f;
+  WriteBytes(f.File(".srt"), " \r\n\r\n");
+  ASSERT_TRUE(SubtitleLoad(f.st, 0));
+  EXPECT_TRUE(f.st.Subs.empty());
+  f.st.SubDirty = true;
+  EXPECT_TRUE(SubtitleSave(f.st));
+  EXPECT_EQ(ReadBytes(f.File(".srt")), "");
+}
+
 TEST(SubtitleSave, LeavesAFileWithTheTemporaryNameAlone) {
   // Left over from a crash or someone else's: the save goes through a file of its own.
   Fixture f;
