@@ -248,10 +248,10 @@ void CheckSrtDocument(const SubtitleDocument& doc, int32_t minGap) {
 
 /// The SRT file written for `subs` (SrtFileText) loads again: the same entries at the same times,
 /// and the same texts unless a display line reads as the end of the text.
-void CheckSrtReadsBack(const std::vector<TSub>& subs, const DecodedText& source, const Setup& s,
-                       const char* what) {
-  const Lines lines = SaveAndReadBack(SrtFileText(subs), source, what);
-  FUZZ_CHECK(lines == SrtFileLines(subs));
+void CheckSrtReadsBack(const std::vector<TSub>& subs, const Lines& head, const DecodedText& source,
+                       const Setup& s, const char* what) {
+  const Lines lines = SaveAndReadBack(SrtFileText(subs, head), source, what);
+  FUZZ_CHECK(lines == SrtFileLines(subs, head));
   SubtitleDocument again;
   try {
     ParseSrt(lines, s.MinGap, s.SavedSubCurr, again);
@@ -278,7 +278,9 @@ void CheckSrtReadsBack(const std::vector<TSub>& subs, const DecodedText& source,
       FUZZ_CHECK(now.TimeOut == std::max(was.TimeOut, 0));
     }
     if (SrtKeepsText(was.Dialogue)) FUZZ_CHECK(now.Dialogue == was.Dialogue);
+    FUZZ_CHECK(now.SrtTimeTail == was.SrtTimeTail);
   }
+  if (!subs.empty()) FUZZ_CHECK(again.SrtHead == head);
 }
 
 /// "转为ASS格式": the converted file loads with one event per entry, at the same times.
@@ -315,7 +317,7 @@ void FuzzSrt(const DecodedText& text, const Setup& s) {
     return;
   }
   CheckSrtDocument(doc, s.MinGap);
-  CheckSrtReadsBack(doc.Subs, text, s, "a saved SRT file loads again");
+  CheckSrtReadsBack(doc.Subs, doc.SrtHead, text, s, "a saved SRT file loads again");
   CheckSrtToAss(doc, s);
 }
 
@@ -643,7 +645,7 @@ void FuzzScriptItems(const DecodedText& text, const Setup& s) {
     subs[i].Dialogue = srtItems[i];
   }
   if (!arrow) {
-    CheckSrtReadsBack(subs, text, s, "an SRT file holding re-imported texts loads again");
+    CheckSrtReadsBack(subs, {}, text, s, "an SRT file holding re-imported texts loads again");
   }
 
   // Into ASS event lines, as the re-import rebuilds them.
