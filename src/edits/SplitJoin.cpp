@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -267,6 +268,68 @@ int64_t EntriesOnLoad(const std::vector<TAssOriginal>& lines, const EditorState&
   return static_cast<int64_t>(parsed.Subs.size());
 }
 
+/// The style an event line names (its first field after the times), without spaces around it.
+std::string_view StyleOf(const TAssOriginal& line) {
+  std::string_view style = std::string_view(line.DoNotCare).substr(0, line.DoNotCare.find(','));
+  while (!style.empty() && style.front() == ' ') style.remove_prefix(1);
+  while (!style.empty() && style.back() == ' ') style.remove_suffix(1);
+  return style;
+}
+
+/// What a join of entry `cur` onto entry `prev` puts between the last event of the one and the
+/// first event of the other when it makes them one event: nothing where the texts simply follow
+/// each other, else a reset to the second event's style, so that overrides of the first text, or
+/// a style of its own, do not run on into the second. Either way the text shown is the two
+/// texts one after the other; where an unclosed "{\" would make a load strip text across the
+/// junction, the join is not made (no value).
+std::optional<std::string> JoinJunction(const EditorState& st, size_t prev, size_t cur) {
+  const TSub& bp = st.SubsBase[prev];
+  const TSub& bc = st.SubsBase[cur];
+  const TAssOriginal& last = st.AssLines[size_t(st.AssEvents[size_t(bp.IndexEnd)].index)];
+  const TAssOriginal& first = st.AssLines[size_t(st.AssEvents[size_t(bc.IndexBegin)].index)];
+  const std::string shown = StripOverrides(bp.Dialogue) + StripOverrides(bc.Dialogue);
+  std::vector<std::string> candidates;
+  if (StyleOf(last) != StyleOf(first)) {
+    candidates.push_back("{\\r" + std::string(StyleOf(first)) + "}");
+  } else if (last.Dialogue.find("{\\") != std::string::npos) {
+    candidates.push_back("{\\r}");
+  }
+  candidates.emplace_back();
+  for (const std::string& junction : candidates) {
+    if (StripOverrides(bp.Dialogue + junction + bc.Dialogue) == shown) return junction;
+  }
+  return std::nullopt;
+}
+
+/// Makes event `from` part of event `into`: its text follows `into`'s text after `junction`,
+/// and `into` lasts until the later of the two ends. Event `from` and its line leave the file
+/// image; later lines, events and event ranges move down by one.
+void MergeEventInto(SubtitleDocument& doc, int32_t into, int32_t from, const std::string& junction) {
+  const TAssSort gone = doc.AssEvents[size_t(from)];
+  TAssSort& kept = doc.AssEvents[size_t(into)];
+  TAssOriginal& line = doc.AssLines[size_t(kept.index)];
+  line.TimeOut = std::max(line.TimeOut, doc.AssLines[size_t(gone.index)].TimeOut);
+  line.Dialogue += junction + doc.AssLines[size_t(gone.index)].Dialogue;
+  line.Original = RebuildEventLine(line);
+  kept.TimeOut = line.TimeOut;
+  kept.Dialogue = line.Dialogue;
+
+  doc.AssLines.erase(doc.AssLines.begin() + gone.index);
+  for (size_t i = size_t(gone.index); i < doc.AssLines.size(); ++i) {
+    doc.AssLines[i].index = static_cast<int32_t>(i);
+  }
+  doc.AssEvents.erase(doc.AssEvents.begin() + from);
+  for (TAssSort& e : doc.AssEvents) {
+    if (e.index > gone.index) --e.index;
+  }
+  for (std::vector<TSub>* subs : {&doc.SubsBase, &doc.Subs}) {
+    for (TSub& s : *subs) {
+      if (s.IndexBegin > from) --s.IndexBegin;
+      if (s.IndexEnd >= from) --s.IndexEnd;
+    }
+  }
+}
+
 /// SRT entries carry their 1-based number.
 void RenumberSrt(std::vector<TSub>& subs) {
   for (size_t i = 0; i < subs.size(); ++i) {
@@ -436,8 +499,12 @@ void Joint(EditorState& st) {
   if (int64_t(st.Subs[cur].TimeIn) - st.Subs[prev].TimeOut > JOIN_MAX_GAP) return;
   if (st.Subs[prev].Dialogue.size() + st.Subs[cur].Dialogue.size() > JOIN_MAX_BYTES) return;
   const bool ass = st.SubFormat != FORMAT_SRT;
+  std::string junction;  // what goes between the two events a join makes one
   if (ass) {
     if (!EventRangesSound(st)) return;
+    const auto junctionOf = JoinJunction(st, prev, cur);
+    if (!junctionOf) return;
+    junction = *junctionOf;
     // Unsaved timing edits go into the events first: the join measures the events against the
     // entry's times as last written, which would otherwise undo them.
     ApplyChangedEntries(st);
@@ -458,17 +525,17 @@ void Joint(EditorState& st) {
     const int32_t curFirst = bc.IndexBegin;
     bp.IndexEnd = p.IndexEnd;
     bp.TimeOut = p.TimeOut;
-    bp.Dialogue += bc.Dialogue;
+    bp.Dialogue += junction + bc.Dialogue;
     bp.Changed = true;
-    // Close the gap where the two entries meet: the joined entry's first event after the
-    // junction starts where the last event before it ends.
-    TAssSort& e = st.AssEvents[static_cast<size_t>(curFirst)];
-    e.TimeIn = std::min(e.TimeIn, st.AssEvents[static_cast<size_t>(prevLast)].TimeOut);
-    st.AssLines[static_cast<size_t>(e.index)].TimeIn = e.TimeIn;
     st.SubsBase.erase(st.SubsBase.begin() + static_cast<std::ptrdiff_t>(cur));
+    st.Subs.erase(st.Subs.begin() + static_cast<std::ptrdiff_t>(cur));
+    // Where the two entries meet, the two events become one: events that only touched would
+    // load as two entries again.
+    MergeEventInto(st, prevLast, curFirst, junction);
+  } else {
+    st.Subs.erase(st.Subs.begin() + static_cast<std::ptrdiff_t>(cur));
+    RenumberSrt(st.Subs);
   }
-  st.Subs.erase(st.Subs.begin() + static_cast<std::ptrdiff_t>(cur));
-  if (!ass) RenumberSrt(st.Subs);
 
   // The joined entry stays active; later indices move down by one.
   st.ActiveSub = static_cast<int32_t>(prev);

@@ -130,6 +130,19 @@ out=$(cli --layer 1 show "$A/v.mkv")
 check "other layer untouched" $'0\t0:00:01.00\t0:00:03.50\tTitle' "$out"
 contains "other layer keeps its overrides" 'Dialogue: 1,0:00:01.00,0:00:03.50,Default,,0,0,0,,{\pos(960,100)}Title' "$(cat "$A/v.ass")"
 
+# --- an ASS join: one entry after the save, and after loading the file again ---------------------
+J="$WORK/join"
+mkdir -p "$J"
+: > "$J/v.mkv"
+side_files "$J/v" 6000
+printf '[Script Info]\r\nScriptType: v4.00+\r\n\r\n[Events]\r\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\nDialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\i1}你好\r\nDialogue: 1,0:00:01.00,0:00:03.00,Default,,0,0,0,,{\\pos(960,100)}Title\r\nDialogue: 0,0:00:02.50,0:00:03.50,Default,,0,0,0,,世界\r\n' > "$J/v.ass"
+printf 'media 0:01:00.00\nseek 0:00:03.00\nactive strip\nkey C\n' > "$J/join.txt"
+cli edit "$J/v.mkv" "$J/join.txt" 2>/dev/null
+check "ass join exit" 0 $?
+check "ass join is one entry" $'0\t0:00:01.00\t0:00:03.50\t你好世界' "$(cli show "$J/v.mkv")"
+check "ass join file" 'Dialogue: 0,0:00:01.00,0:00:03.50,Default,,0,0,0,,{\i1}你好{\r}世界
+Dialogue: 1,0:00:01.00,0:00:03.00,Default,,0,0,0,,{\pos(960,100)}Title' "$(grep '^Dialogue' "$J/v.ass" | tr -d '\r')"
+
 # --- rule 3 ("相互适应、协同避让"): a move that reaches no neighbour leaves the lengths alone ---
 R="$WORK/rule3"
 mkdir -p "$R"

@@ -406,12 +406,16 @@ TEST(Shear, AWriteThatFailsIsToldOnceAndKeepsTheDocument) {
   const std::string fileBefore = ReadBytes(f.File(".ass"));
   const std::vector<Entry> before = Timeline(f.st);
   const size_t linesBefore = f.st.AssLines.size();
-  // The temporary file cannot be made: a folder stands in its place.
-  std::filesystem::create_directory(ToPath(f.File(".tmp")));
+  // The subtitle file has been made read-only: it is not replaced.
+  namespace fs = std::filesystem;
+  fs::permissions(ToPath(f.File(".ass")),
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   PointAt(f.st, 1);
   Shear(f.st);
   ASSERT_EQ(f.prompts.messages.size(), 1u);
   EXPECT_TRUE(f.prompts.messages[0].starts_with(f.File(".ass") + "\r"));
+  EXPECT_TRUE(f.prompts.messages[0].ends_with("\r字幕没有拆分，仍是原样。"));
+  EXPECT_FALSE(FileExists(f.File(".tmp")));
   EXPECT_EQ(ReadBytes(f.File(".ass")), fileBefore);
   ExpectTimeline(f.st, before);
   EXPECT_EQ(f.st.AssLines.size(), linesBefore);
@@ -533,41 +537,117 @@ TEST(Joint, JoiningTheLastEntryLeavesTheIndicesInRange) {
   EXPECT_EQ(f.st.SubsInVideo, 1);
 }
 
-TEST(Joint, AssEventsFollowEachOtherWithoutAGap) {
-  Fixture f;
-  LoadAss(f, {Event(1000, 1100, "你好"), Event(1200, 1300, "世界"), Event(2000, 2100, "c")});
-  PointAt(f.st, 1);
-  Joint(f.st);
-  ExpectTimeline(f.st, {{1000, 1300, "你好世界"}, {2000, 2100, "c"}});
-  ASSERT_EQ(f.st.SubsBase.size(), 2u);
-  EXPECT_EQ(f.st.SubsBase[0].IndexEnd, 1);
-  EXPECT_EQ(f.st.SubsBase[0].TimeOut, 1300);
-  EXPECT_EQ(f.st.SubsBase[0].Dialogue, "你好世界");
-  EXPECT_EQ(f.st.SubsBase[1].IndexBegin, 2);
-  EXPECT_EQ(f.st.Subs[0].IndexEnd, 1);
-  EXPECT_EQ(f.st.AssEvents[1].TimeIn, 1100);
-  EXPECT_EQ(f.st.AssLines[size_t(f.st.AssEvents[1].index)].TimeIn, 1100);
-  ASSERT_TRUE(SubtitleSave(f.st));
-  EXPECT_EQ(ReadBytes(f.File(".ass")),
-            CrLf(With(HEAD, {Event(1000, 1100, "你好"), Event(1100, 1300, "世界"),
-                             Event(2000, 2100, "c")})));
-  // Events that only touch load as entries of their own: a load shows the two again, now
-  // without the gap between them.
-  ASSERT_TRUE(SubtitleLoad(f.st, 0));
-  ExpectTimeline(f.st, {{1000, 1100, "你好"}, {1100, 1300, "世界"}, {2000, 2100, "c"}});
+TEST(Joint, AssJoinIsOneEntryAfterASaveAndALoad) {
+  const std::string sign = "Dialogue: 0,0:00:12.00,0:00:13.00,Sign,,0,0,0,,世界";
+  const struct {
+    const char* what;
+    Lines events;
+    int32_t active;
+    std::vector<Entry> joined;  // the timeline after the join, and after a save and a load
+    Lines written;              // the event lines the save writes
+  } cases[] = {
+      {"a gap between",
+       {Event(1000, 1100, "你好"), Event(1200, 1300, "世界"), Event(2000, 2100, "c")},
+       1,
+       {{1000, 1300, "你好世界"}, {2000, 2100, "c"}},
+       {Event(1000, 1300, "你好世界"), Event(2000, 2100, "c")}},
+      {"touching",
+       {Event(1000, 1100, "a"), Event(1100, 1200, "b")},
+       1,
+       {{1000, 1200, "ab"}},
+       {Event(1000, 1200, "ab")}},
+      {"the later of three",
+       {Event(500, 600, "a"), Event(1000, 1100, "b"), Event(1200, 1300, "c")},
+       2,
+       {{500, 600, "a"}, {1000, 1300, "bc"}},
+       {Event(500, 600, "a"), Event(1000, 1300, "bc")}},
+      // The second text does not take on the first one's overrides.
+      {"overrides in the first text",
+       {Event(1000, 1100, "{\\i1}你好"), Event(1200, 1300, "世界")},
+       1,
+       {{1000, 1300, "你好世界"}},
+       {Event(1000, 1300, "{\\i1}你好{\\r}世界")}},
+      {"overrides in the second text only",
+       {Event(1000, 1100, "你好"), Event(1200, 1300, "{\\b1}世界")},
+       1,
+       {{1000, 1300, "你好世界"}},
+       {Event(1000, 1300, "你好{\\b1}世界")}},
+      // ... nor the first one's style.
+      {"a style of its own",
+       {Event(1000, 1100, "你好"), sign},
+       1,
+       {{1000, 1300, "你好世界"}},
+       {Event(1000, 1300, "你好{\\rSign}世界")}},
+      {"several events in the later entry",
+       {Event(500, 600, "a"), Event(650, 750, "b1"), Event(700, 800, "b2")},
+       1,
+       {{500, 800, "ab1||b2"}},
+       {Event(500, 750, "ab1"), Event(700, 800, "b2")}},
+      {"several events in the earlier entry",
+       {Event(500, 600, "a1"), Event(550, 650, "a2"), Event(800, 900, "b")},
+       1,
+       {{500, 900, "a1||a2b"}},
+       {Event(500, 600, "a1"), Event(550, 900, "a2b")}},
+      {"a line of another layer between them",
+       {Event(1000, 1100, "a"), Event(1000, 1300, "x", 1), Event(1200, 1300, "b"),
+        Event(2000, 2100, "c")},
+       1,
+       {{1000, 1300, "ab"}, {2000, 2100, "c"}},
+       {Event(1000, 1300, "ab"), Event(1000, 1300, "x", 1), Event(2000, 2100, "c")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    LoadAss(f, c.events);
+    PointAt(f.st, c.active);
+    Joint(f.st);
+    ExpectTimeline(f.st, c.joined);
+    EXPECT_EQ(f.st.ActiveSub, c.active - 1) << c.what;
+    ASSERT_TRUE(SubtitleSave(f.st)) << c.what;
+    EXPECT_EQ(ReadBytes(f.File(".ass")), CrLf(With(HEAD, c.written))) << c.what;
+    ASSERT_TRUE(SubtitleLoad(f.st, 0)) << c.what;
+    ExpectTimeline(f.st, c.joined);
+  }
 }
 
-TEST(Joint, AssEntryOfSeveralEventsMeetsThePreviousAtItsFirstEvent) {
+TEST(Joint, TheJoinedImageServesTheNextEditsBeforeASave) {
   Fixture f;
-  LoadAss(f, {Event(500, 600, "a"), Event(650, 750, "b1"), Event(700, 800, "b2")});
-  ASSERT_EQ(f.st.Subs.size(), 2u);
+  LoadAss(f, {Event(500, 600, "a"), Event(1000, 1100, "你好"), Event(1200, 1300, "世界"),
+              Event(2000, 2100, "c")});
+  PointAt(f.st, 2);
+  Joint(f.st);
+  ASSERT_EQ(f.st.AssEvents.size(), 3u);
+  ASSERT_EQ(f.st.AssLines.size(), HEAD.size() + 3);
+  for (size_t i = 0; i < f.st.AssLines.size(); ++i) {
+    EXPECT_EQ(f.st.AssLines[i].index, int32_t(i));
+  }
+  EXPECT_EQ(f.st.SubsBase[1].IndexBegin, 1);
+  EXPECT_EQ(f.st.SubsBase[1].IndexEnd, 1);
+  EXPECT_EQ(f.st.SubsBase[2].IndexBegin, 2);
+  EXPECT_EQ(f.st.SubsBase[2].IndexEnd, 2);
+  EXPECT_EQ(f.st.AssEvents[2].index, int32_t(HEAD.size()) + 2);
+  // The last entry moved, then the joined one split again: both go through the new image.
+  f.st.Subs[2].TimeIn = 2200;
+  f.st.Subs[2].TimeOut = 2300;
+  f.st.Subs[2].Changed = true;
+  PointAt(f.st, 1);
+  Shear(f.st);
+  ExpectTimeline(f.st, {{500, 600, "a"}, {1000, 1150, "你好"}, {1154, 1300, "世界"},
+                        {2200, 2300, "c"}});
+  ExpectReloadsAlike(f);
+}
+
+TEST(Joint, NoJoinWhereALoadWouldStripTextAcrossTheJunction) {
+  Fixture f;
+  // The first text ends in a block that never closes, which a load keeps as text; the second
+  // text's "}" would close it.
+  LoadAss(f, {Event(1000, 1100, "a{\\i1"), Event(1200, 1300, "b}c")});
+  const std::string fileBefore = ReadBytes(f.File(".ass"));
   PointAt(f.st, 1);
   Joint(f.st);
-  ExpectTimeline(f.st, {{500, 800, "ab1||b2"}});
-  ASSERT_TRUE(SubtitleSave(f.st));
-  // The junction closes; the joined entry's own events keep their times.
-  EXPECT_EQ(ReadBytes(f.File(".ass")),
-            CrLf(With(HEAD, {Event(500, 600, "a"), Event(600, 750, "b1"), Event(700, 800, "b2")})));
+  ExpectTimeline(f.st, {{1000, 1100, "a{\\i1"}, {1200, 1300, "b}c"}});
+  EXPECT_FALSE(f.st.SubDirty);
+  EXPECT_EQ(ReadBytes(f.File(".ass")), fileBefore);
 }
 
 TEST(Joint, AssJoinKeepsTimingEditsNotYetSaved) {
@@ -580,8 +660,7 @@ TEST(Joint, AssJoinKeepsTimingEditsNotYetSaved) {
   Joint(f.st);
   ExpectTimeline(f.st, {{1000, 1350, "ab"}});
   ASSERT_TRUE(SubtitleSave(f.st));
-  EXPECT_EQ(ReadBytes(f.File(".ass")),
-            CrLf(With(HEAD, {Event(1000, 1100, "a"), Event(1100, 1350, "b")})));
+  EXPECT_EQ(ReadBytes(f.File(".ass")), CrLf(With(HEAD, {Event(1000, 1350, "ab")})));
 }
 
 // ---------------------------------------------------------------------------------------------
