@@ -639,7 +639,7 @@ bool ShearAss(EditorState& st, size_t cur, int32_t mid) {
     added.DoNotCare = line.DoNotCare;
     // A load reads its layer from its first field, which it takes from the line it was split
     // from.
-    added.Layer = asIs ? line.Layer : LayerBoxValue(st.Ctrl);
+    added.Layer = line.Layer;
     added.Original = EventLineHead(line);
     line.TimeOut = mid;
     line.Dialogue = std::move(first);
