@@ -79,7 +79,8 @@ void BM_SplitAss(benchmark::State& state) {
     Shear(st);
 
     if (st.Subs.size() != before + 1) {
-      state.SkipWithError(("the split of entry " + std::to_string(which) + " was not made").c_str());
+      state.SkipWithError(
+          ("the split of entry " + std::to_string(which) + " was not made").c_str());
       return;
     }
     from = static_cast<size_t>(which) + 2;  // past both parts

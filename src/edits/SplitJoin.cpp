@@ -10,9 +10,9 @@
 #include "CoverageEdits.h"
 #include "EdgeTracking.h"
 #include "FileIo.h"
+#include "SubtitleLoad.h"
 #include "SubtitleSave.h"
 #include "TextCodec.h"
-#include "SubtitleLoad.h"
 #include "TimeText.h"
 
 namespace tamsel {
@@ -315,7 +315,8 @@ std::optional<std::string> JoinJunction(const EditorState& st, size_t prev, size
 /// Makes event `from` part of event `into`: its text follows `into`'s text after `junction`,
 /// and `into` lasts until the later of the two ends. Event `from` and its line leave the file
 /// image; later lines, events and event ranges move down by one.
-void MergeEventInto(SubtitleDocument& doc, int32_t into, int32_t from, const std::string& junction) {
+void MergeEventInto(SubtitleDocument& doc, int32_t into, int32_t from,
+                    const std::string& junction) {
   const TAssSort gone = doc.AssEvents[size_t(from)];
   TAssSort& kept = doc.AssEvents[size_t(into)];
   TAssOriginal& line = doc.AssLines[size_t(kept.index)];
@@ -404,9 +405,12 @@ class ImageUndo {
   /// Puts back everything kept, the earliest copy last, and drops lines added since.
   void Restore() {
     m_doc.AssLines.resize(m_lineCount);
-    for (auto it = m_lines.rbegin(); it != m_lines.rend(); ++it) m_doc.AssLines[it->first] = it->second;
-    for (auto it = m_events.rbegin(); it != m_events.rend(); ++it) m_doc.AssEvents[it->first] = it->second;
-    for (auto it = m_bases.rbegin(); it != m_bases.rend(); ++it) m_doc.SubsBase[it->first] = it->second;
+    for (auto it = m_lines.rbegin(); it != m_lines.rend(); ++it)
+      m_doc.AssLines[it->first] = it->second;
+    for (auto it = m_events.rbegin(); it != m_events.rend(); ++it)
+      m_doc.AssEvents[it->first] = it->second;
+    for (auto it = m_bases.rbegin(); it != m_bases.rend(); ++it)
+      m_doc.SubsBase[it->first] = it->second;
     for (size_t i : m_changed) m_doc.Subs[i].Changed = true;
   }
 
@@ -583,6 +587,76 @@ void TakeImageAsLoaded(EditorState& st, const std::vector<EventKey>& sorted,
   st.Caption = st.SubFileName + "　—　" + PROGRAM_TITLE;
 }
 
+/// Makes the cut of a split in the file image: the events of a merged entry are pressed into
+/// its first half and the last one takes the second half; a single event keeps the first part
+/// of its text and its time up to the middle, and a new line after the last one holds the
+/// second part. What it changes is kept in `undo` first.
+void CutInImage(EditorState& st, size_t cur, int32_t mid, ImageUndo& undo) {
+  const TSub& entry = st.Subs[cur];
+  const TSub& base = st.SubsBase[cur];
+  const int64_t ti = entry.TimeIn;
+  const int64_t to = entry.TimeOut;
+  if (base.IndexEnd != base.IndexBegin) {
+    for (int32_t k = base.IndexBegin; k <= base.IndexEnd; ++k) {
+      undo.KeepEvent(static_cast<size_t>(k));
+      const TAssSort& e = st.AssEvents[static_cast<size_t>(k)];
+      SetEventTimes(st, k, ti + (e.TimeIn - ti) / 2, ti + (e.TimeOut - ti) / 2);
+    }
+    SetEventTimes(st, base.IndexEnd, mid + SPLIT_GAP, to);
+    return;
+  }
+  const auto at = static_cast<size_t>(st.AssEvents[size_t(base.IndexBegin)].index);
+  undo.KeepLine(at);
+  TAssOriginal& line = st.AssLines[at];
+  auto [first, second] = SplitEventText(line.Dialogue, entry.Dialogue);
+  TAssOriginal added;
+  added.index = static_cast<int32_t>(st.AssLines.size());
+  added.TimeIn = mid + SPLIT_GAP;
+  added.TimeOut = static_cast<int32_t>(to);
+  added.Dialogue = std::move(second);
+  added.DoNotCare = line.DoNotCare;
+  // A load reads its layer from its first field, which it takes from the line it was split from.
+  added.Layer = line.Layer;
+  added.Original = EventLineHead(line);
+  line.TimeOut = mid;
+  line.Dialogue = std::move(first);
+  st.AssLines.push_back(std::move(added));
+}
+
+/// Puts the subtitle file together in `text` (UTF-8 with the byte-order mark, CR LF line ends):
+/// the lines marked in `layerLine` are written from their fields, every other line as read.
+/// `written` gets where each line's text stands in `text`.
+void ComposeAssFile(const std::vector<TAssOriginal>& lines, const std::vector<char>& layerLine,
+                    std::string& text, std::vector<std::pair<size_t, size_t>>& written) {
+  text.assign(UTF8_BOM);
+  size_t most = text.size();
+  for (size_t j = 0; j < lines.size(); ++j) {
+    const TAssOriginal& line = lines[j];
+    most += 2 + (layerLine[j] ? line.Original.size() + 2 * TIME_TEXT_MAX + line.Dialogue.size() +
+                                    line.DoNotCare.size() + 2
+                              : line.Original.size());
+  }
+  text.reserve(most);
+  written.resize(lines.size());
+  for (size_t j = 0; j < lines.size(); ++j) {
+    const TAssOriginal& line = lines[j];
+    const size_t from = text.size();
+    if (layerLine[j]) {
+      AppendEventLineHead(text, line);
+      AppendTimeAssStr(text, line.TimeIn);
+      text += ',';
+      AppendTimeAssStr(text, line.TimeOut);
+      text += ',';
+      text += line.DoNotCare;
+      text += line.Dialogue;
+    } else {
+      text += line.Original;
+    }
+    written[j] = {from, text.size() - from};
+    text += "\r\n";
+  }
+}
+
 /// Splits an ASS/SSA entry in the file: the edited layer's event lines are written from their
 /// fields, the split's parts among them, and the document becomes what a load of the file gives.
 /// Returns false when nothing was changed.
@@ -607,44 +681,14 @@ bool ShearAss(EditorState& st, size_t cur, int32_t mid) {
   int64_t entriesBefore = -1;
   if (asIs) {
     keys.reserve(st.AssEvents.size() + 1);
-    for (const TAssSort& e : st.AssEvents) keys.push_back(KeyOf(st.AssLines[size_t(e.index)], minGap));
+    for (const TAssSort& e : st.AssEvents)
+      keys.push_back(KeyOf(st.AssLines[size_t(e.index)], minGap));
     SortAsLoaded(keys);
     entriesBefore = EntriesOf(keys);
   }
 
-  const TSub& entry = st.Subs[cur];
-  const TSub& base = st.SubsBase[cur];
-  const int64_t ti = entry.TimeIn;
-  const int64_t to = entry.TimeOut;
   const size_t linesBefore = st.AssLines.size();
-  if (base.IndexEnd != base.IndexBegin) {
-    // The cut falls between the merged events: all of them are pressed into the first half,
-    // then the last one takes the second half.
-    for (int32_t k = base.IndexBegin; k <= base.IndexEnd; ++k) {
-      undo.KeepEvent(static_cast<size_t>(k));
-      const TAssSort& e = st.AssEvents[static_cast<size_t>(k)];
-      SetEventTimes(st, k, ti + (e.TimeIn - ti) / 2, ti + (e.TimeOut - ti) / 2);
-    }
-    SetEventTimes(st, base.IndexEnd, mid + SPLIT_GAP, to);
-  } else {
-    const auto at = static_cast<size_t>(st.AssEvents[size_t(base.IndexBegin)].index);
-    undo.KeepLine(at);
-    TAssOriginal& line = st.AssLines[at];
-    auto [first, second] = SplitEventText(line.Dialogue, entry.Dialogue);
-    TAssOriginal added;
-    added.index = static_cast<int32_t>(st.AssLines.size());
-    added.TimeIn = mid + SPLIT_GAP;
-    added.TimeOut = static_cast<int32_t>(to);
-    added.Dialogue = std::move(second);
-    added.DoNotCare = line.DoNotCare;
-    // A load reads its layer from its first field, which it takes from the line it was split
-    // from.
-    added.Layer = line.Layer;
-    added.Original = EventLineHead(line);
-    line.TimeOut = mid;
-    line.Dialogue = std::move(first);
-    st.AssLines.push_back(std::move(added));
-  }
+  CutInImage(st, cur, mid, undo);
   // The edited layer's event lines are written from their fields; other layers, comments and
   // the header go back exactly as read.
   layerLine.resize(st.AssLines.size(), 1);
@@ -670,33 +714,8 @@ bool ShearAss(EditorState& st, size_t cur, int32_t mid) {
 
   // Put together in the save's buffer, whose memory is kept from write to write.
   std::string& text = st.SaveBuffer;
-  text.assign(UTF8_BOM);
-  size_t most = text.size();
-  for (size_t j = 0; j < st.AssLines.size(); ++j) {
-    const TAssOriginal& line = st.AssLines[j];
-    most += 2 + (layerLine[j] ? line.Original.size() + 2 * TIME_TEXT_MAX + line.Dialogue.size() +
-                                    line.DoNotCare.size() + 2
-                              : line.Original.size());
-  }
-  text.reserve(most);
-  std::vector<std::pair<size_t, size_t>> written(st.AssLines.size());
-  for (size_t j = 0; j < st.AssLines.size(); ++j) {
-    const TAssOriginal& line = st.AssLines[j];
-    const size_t from = text.size();
-    if (layerLine[j]) {
-      AppendEventLineHead(text, line);
-      AppendTimeAssStr(text, line.TimeIn);
-      text += ',';
-      AppendTimeAssStr(text, line.TimeOut);
-      text += ',';
-      text += line.DoNotCare;
-      text += line.Dialogue;
-    } else {
-      text += line.Original;
-    }
-    written[j] = {from, text.size() - from};
-    text += "\r\n";
-  }
+  std::vector<std::pair<size_t, size_t>> written;
+  ComposeAssFile(st.AssLines, layerLine, text, written);
 
   // The load lengthens every event to the minimum length and merges events that overlap. A part
   // that would grow into the other part or into the next entry would come back merged with it

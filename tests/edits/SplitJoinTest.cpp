@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <random>
 
+#include "SubtitleLoad.h"
 #include "SubtitleSave.h"
 #include "TestSupport.h"
-#include "SubtitleLoad.h"
 #include "TimeText.h"
 
 namespace tamsel {
@@ -535,13 +535,15 @@ TEST(Shear, AssDocumentIsWhatALoadOfTheWrittenFileGives) {
       {"one event among other layers and a comment",
        {sign, Event(500, 600, "前一句"), Event(1000, 1100, "你好，世界"), comment,
         Event(2000, 2200, "后一句")}},
-      {"an entry of several events", {Event(500, 600, "a"), Event(1000, 1080, "b1"),
-                                       Event(1040, 1100, "b2"), Event(2000, 2100, "c")}},
+      {"an entry of several events",
+       {Event(500, 600, "a"), Event(1000, 1080, "b1"), Event(1040, 1100, "b2"),
+        Event(2000, 2100, "c")}},
       {"a short event elsewhere, read at the minimum length",
        {Event(500, 530, "short"), Event(1000, 1100, "ab"), Event(2000, 2010, "c")}},
       {"times written another way, and override blocks",
        {"Dialogue: 0,00:00:05.00,0:00:06.00,Default,,0,0,0,,{\\i1}a{\\i0}",
-        Event(1000, 1100, "{\\b1}ab{\\b0}"), "Dialogue: 0,0:00:20.00,0:00:21.00,Default,,0,0,0,,c"}},
+        Event(1000, 1100, "{\\b1}ab{\\b0}"),
+        "Dialogue: 0,0:00:20.00,0:00:21.00,Default,,0,0,0,,c"}},
       {"an SSA file",
        {"Dialogue: Marked=0,0:00:05.00,0:00:06.00,Default,,0,0,0,,a",
         "Dialogue: Marked=0,0:00:10.00,0:00:11.00,Default,,0,0,0,,b,c"},
@@ -570,8 +572,9 @@ TEST(Shear, AssDocumentIsWhatALoadOfTheWrittenFileGives) {
          PointAt(st, 1);
          Joint(st);
        }},
-      {"the layer-1 events", {Event(500, 600, "zero"), Event(800, 900, "a", 1),
-                              Event(1000, 1100, "bc", 1), Event(1050, 1150, "zero too")},
+      {"the layer-1 events",
+       {Event(500, 600, "zero"), Event(800, 900, "a", 1), Event(1000, 1100, "bc", 1),
+        Event(1050, 1150, "zero too")},
        ".ass",
        1,
        nullptr,
@@ -622,7 +625,9 @@ TEST(Shear, AssDocumentIsWhatALoadOfTheWrittenFileGives) {
 
 TEST(Shear, RandomAssDocumentsSplitIntoWhatALoadGives) {
   std::mt19937 rng(20250611);
-  const auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const auto uniform = [&](int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(rng);
+  };
   int splits = 0;
   for (int round = 0; round < 60; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
@@ -633,9 +638,11 @@ TEST(Shear, RandomAssDocumentsSplitIntoWhatALoadGives) {
       t += uniform(0, 3) == 0 ? uniform(-60, 0) : uniform(0, 150);  // some overlap
       t = std::max(t, 0);
       const int32_t length = uniform(20, 250);
-      static const char* const texts[] = {"你好，世界", "one||two", "a\\Nb", "{\\i1}ab{\\i0}cd", "x,y"};
+      static const char* const texts[] = {"你好，世界", "one||two", "a\\Nb", "{\\i1}ab{\\i0}cd",
+                                          "x,y"};
       events.push_back(Event(t, t + length, texts[uniform(0, 4)], uniform(0, 4) == 0 ? 1 : 0));
-      if (uniform(0, 5) == 0) events.push_back("Comment: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,c");
+      if (uniform(0, 5) == 0)
+        events.push_back("Comment: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,c");
       t += length;
     }
     LoadAss(f, events);
@@ -868,8 +875,8 @@ TEST(Joint, TheJoinedImageServesTheNextEditsBeforeASave) {
   f.st.Subs[2].Changed = true;
   PointAt(f.st, 1);
   Shear(f.st);
-  ExpectTimeline(f.st, {{500, 600, "a"}, {1000, 1150, "你好"}, {1154, 1300, "世界"},
-                        {2200, 2300, "c"}});
+  ExpectTimeline(f.st,
+                 {{500, 600, "a"}, {1000, 1150, "你好"}, {1154, 1300, "世界"}, {2200, 2300, "c"}});
   ExpectReloadsAlike(f);
 }
 
