@@ -33,6 +33,7 @@ struct SubtitleDocument {
   bool SubUtf8Bom = false;              ///< write UTF-8 with the byte-order mark
   CodePage SubCodePage = CodePage::Utf8;  ///< without the mark: the encoding the file was read in
   int32_t SubLayer = 0;                 ///< ASS/SSA: the layer being edited
+  int32_t LoadMinGap = -1;              ///< ASS/SSA: the minimum length the lines were read with
   std::string SubFileName;              ///< the subtitle file being edited
   std::string TmpFileName;              ///< BaseFileName + ".tmp", every write goes through it
   bool SaveFailureReported = false;     ///< a failed write has been reported; quiet till one succeeds

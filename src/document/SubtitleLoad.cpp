@@ -222,6 +222,7 @@ bool ParseAss(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
     return l.find(EVENT_PREFIX) != std::string::npos;
   });
   doc.AssLines.assign(lines.size(), TAssOriginal{});
+  doc.LoadMinGap = minGap;
   for (size_t j = 0; j < lines.size(); ++j) {
     TAssOriginal& a = doc.AssLines[j];
     a.index = static_cast<int32_t>(j);

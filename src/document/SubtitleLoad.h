@@ -47,7 +47,8 @@ std::vector<std::string> NewAssFileLines(const std::vector<std::string>* scriptL
 void ParseSrt(const std::vector<std::string>& lines, int32_t minGap, int32_t savedSubCurr,
               SubtitleDocument& doc);
 
-/// Parses ASS/SSA lines into `doc` (AssLines, AssEvents, SubsBase, Subs, SubCurr, SubLayer).
+/// Parses ASS/SSA lines into `doc` (AssLines, AssEvents, SubsBase, Subs, SubCurr, SubLayer,
+/// LoadMinGap).
 /// `layer` is the layer asked for; a layer without events falls back to the next lower one
 /// that has some. Returns false when no layer from `layer` down to 0 has events. Throws
 /// LoadError for a line that cannot be read.

@@ -45,12 +45,21 @@ void AppendSavedSign(std::string& caption, int count) {
   for (int i = 0; i < count; ++i) caption += sign;
 }
 
-std::string EventLineHead(const TAssOriginal& line) {
+void AppendEventLineHead(std::string& out, const TAssOriginal& line) {
   if (line.Original.starts_with("Dialogue:")) {
     const size_t comma = line.Original.find(',');
-    if (comma != std::string::npos) return line.Original.substr(0, comma + 1);
+    if (comma != std::string::npos) {
+      out.append(line.Original, 0, comma + 1);
+      return;
+    }
   }
-  return "Dialogue: " + std::to_string(std::max(line.Layer, 0)) + ",";
+  out += "Dialogue: " + std::to_string(std::max(line.Layer, 0)) + ",";
+}
+
+std::string EventLineHead(const TAssOriginal& line) {
+  std::string head;
+  AppendEventLineHead(head, line);
+  return head;
 }
 
 std::string RebuildEventLine(const TAssOriginal& line) {

@@ -18,6 +18,8 @@ void AppendSavedSign(std::string& caption, int count);
 /// "Dialogue: 0," for ASS, "Dialogue: Marked=0," for SSA ("Dialogue: " + layer + "," for a line
 /// that has none yet).
 std::string EventLineHead(const TAssOriginal& line);
+/// Appends EventLineHead(line) to `out`.
+void AppendEventLineHead(std::string& out, const TAssOriginal& line);
 
 /// An ASS/SSA event line rebuilt from its fields, its first field kept as written:
 /// EventLineHead + start + "," + end + "," + DoNotCare + Dialogue.

@@ -180,11 +180,12 @@ void WholeLater(EditorState& st, int64_t step, Span& cur, Span* next, int64_t mi
       break;
     case CRASH_SHARE: {
       cur.Shift(d);
+      // Only a collision (touching counts) is shared out; a move that reaches no neighbour
+      // leaves both lengths as they are, however short.
       const int64_t ov = cur.out - next->in;
-      if (ov >= 0) {
-        cur.out -= ov / 2;
-        next->in += ov / 2;
-      }
+      if (ov < 0) break;
+      cur.out -= ov / 2;
+      next->in += ov / 2;
       cur.in = std::min(cur.in, cur.out - minGap);
       next->in = std::min(next->in, next->out - minGap);
       const int64_t ov2 = cur.out - next->in;
@@ -221,11 +222,11 @@ void WholeEarlier(EditorState& st, int64_t step, Span& cur, Span* prev, int64_t 
       break;
     case CRASH_SHARE: {
       cur.Shift(-g);
+      // As for a later move: lengths change only where the entries collide.
       const int64_t ov = prev->out - cur.in;
-      if (ov >= 0) {
-        prev->out -= ov / 2;
-        cur.in += ov / 2;
-      }
+      if (ov < 0) break;
+      prev->out -= ov / 2;
+      cur.in += ov / 2;
       cur.out = std::max(cur.out, cur.in + minGap);
       prev->out = std::max(prev->out, prev->in + minGap);
       const int64_t ov2 = prev->out - cur.in;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,9 +10,9 @@
 #include "CoverageEdits.h"
 #include "EdgeTracking.h"
 #include "FileIo.h"
+#include "SubtitleLoad.h"
 #include "SubtitleSave.h"
 #include "TextCodec.h"
-#include "SubtitleLoad.h"
 #include "TimeText.h"
 
 namespace tamsel {
@@ -212,9 +213,6 @@ std::string CleanSrtText(const std::string& text) {
   return text.substr(from, u.ByteOffset(end) - from);
 }
 
-/// Rebuilds an event line from its fields, keeping its first field as written.
-void RebuildLine(TAssOriginal& line) { line.Original = RebuildEventLine(line); }
-
 bool IsEntry(const EditorState& st, int32_t i) {
   return i >= 0 && static_cast<size_t>(i) < st.Subs.size();
 }
@@ -238,17 +236,88 @@ bool EventRangesSound(const SubtitleDocument& doc) {
 }
 
 /// How many entries a load of these lines makes of the edited layer; -1 when they do not load.
-int64_t EntriesOnLoad(const std::vector<TAssOriginal>& lines, const EditorState& st) {
-  std::vector<std::string> text;
-  text.reserve(lines.size());
-  for (const auto& line : lines) text.push_back(line.Original);
+int64_t EntriesOnLoad(const std::vector<std::string>& lines, const EditorState& st) {
   SubtitleDocument parsed;
   try {
-    if (!ParseAss(text, MinGapOf(st), 0, LayerBoxValue(st.Ctrl), parsed)) return -1;
+    if (!ParseAss(lines, MinGapOf(st), 0, LayerBoxValue(st.Ctrl), parsed)) return -1;
   } catch (const std::exception&) {
     return -1;
   }
   return static_cast<int64_t>(parsed.Subs.size());
+}
+
+/// Whether a load reads `text` back as the text of an event line whose fields before it are
+/// `fields`: a line short of fields (fewer than six commas) takes the commas of its text for
+/// field ends.
+bool TextStaysText(const std::string& fields, const std::string& text) {
+  return std::count(fields.begin(), fields.end(), ',') == 6 || text.find(',') == std::string::npos;
+}
+
+/// The style an event line names (its first field after the times), without spaces around it.
+std::string_view StyleOf(const TAssOriginal& line) {
+  std::string_view style = std::string_view(line.DoNotCare).substr(0, line.DoNotCare.find(','));
+  while (!style.empty() && style.front() == ' ') style.remove_prefix(1);
+  while (!style.empty() && style.back() == ' ') style.remove_suffix(1);
+  return style;
+}
+
+/// What a join of entry `cur` onto entry `prev` puts between the last event of the one and the
+/// first event of the other when it makes them one event: nothing where the texts simply follow
+/// each other, else a reset to the second event's style, so that overrides of the first text, or
+/// a style of its own, do not run on into the second. Either way the text shown is the two
+/// texts one after the other. Where a load would not read the joined text back as it is (an
+/// unclosed "{\" that would strip text across the junction, or a first line short of fields
+/// that would take the second text's commas for field ends), the join is not made (no value).
+std::optional<std::string> JoinJunction(const EditorState& st, size_t prev, size_t cur) {
+  const TSub& bp = st.SubsBase[prev];
+  const TSub& bc = st.SubsBase[cur];
+  const TAssOriginal& last = st.AssLines[size_t(st.AssEvents[size_t(bp.IndexEnd)].index)];
+  const TAssOriginal& first = st.AssLines[size_t(st.AssEvents[size_t(bc.IndexBegin)].index)];
+  const std::string shown = StripOverrides(bp.Dialogue) + StripOverrides(bc.Dialogue);
+  std::vector<std::string> candidates;
+  if (StyleOf(last) != StyleOf(first)) {
+    candidates.push_back("{\\r" + std::string(StyleOf(first)) + "}");
+  } else if (last.Dialogue.find("{\\") != std::string::npos) {
+    candidates.push_back("{\\r}");
+  }
+  candidates.emplace_back();
+  for (const std::string& junction : candidates) {
+    if (StripOverrides(bp.Dialogue + junction + bc.Dialogue) == shown &&
+        TextStaysText(last.DoNotCare, last.Dialogue + junction + first.Dialogue)) {
+      return junction;
+    }
+  }
+  return std::nullopt;
+}
+
+/// Makes event `from` part of event `into`: its text follows `into`'s text after `junction`,
+/// and `into` lasts until the later of the two ends. Event `from` and its line leave the file
+/// image; later lines, events and event ranges move down by one.
+void MergeEventInto(SubtitleDocument& doc, int32_t into, int32_t from,
+                    const std::string& junction) {
+  const TAssSort gone = doc.AssEvents[size_t(from)];
+  TAssSort& kept = doc.AssEvents[size_t(into)];
+  TAssOriginal& line = doc.AssLines[size_t(kept.index)];
+  line.TimeOut = std::max(line.TimeOut, doc.AssLines[size_t(gone.index)].TimeOut);
+  line.Dialogue += junction + doc.AssLines[size_t(gone.index)].Dialogue;
+  line.Original = RebuildEventLine(line);
+  kept.TimeOut = line.TimeOut;
+  kept.Dialogue = line.Dialogue;
+
+  doc.AssLines.erase(doc.AssLines.begin() + gone.index);
+  for (size_t i = size_t(gone.index); i < doc.AssLines.size(); ++i) {
+    doc.AssLines[i].index = static_cast<int32_t>(i);
+  }
+  doc.AssEvents.erase(doc.AssEvents.begin() + from);
+  for (TAssSort& e : doc.AssEvents) {
+    if (e.index > gone.index) --e.index;
+  }
+  for (std::vector<TSub>* subs : {&doc.SubsBase, &doc.Subs}) {
+    for (TSub& s : *subs) {
+      if (s.IndexBegin > from) --s.IndexBegin;
+      if (s.IndexEnd >= from) --s.IndexEnd;
+    }
+  }
 }
 
 /// SRT entries carry their 1-based number.
@@ -290,73 +359,381 @@ void ShearSrt(EditorState& st, size_t cur, int32_t mid) {
   CreatSelAndInd(st.WavSel, st.Subs);
 }
 
-/// Splits an ASS/SSA entry in the file: the changed lines are written to the subtitle file and
-/// the file is loaded again. Returns false when nothing was changed.
-bool ShearAss(EditorState& st, size_t cur, int32_t mid) {
-  if (!EventRangesSound(st)) return false;
-  // The document changes only once the file holds the split: work on a copy of its image.
-  SubtitleDocument doc;
-  doc.Subs = st.Subs;
-  doc.SubsBase = st.SubsBase;
-  doc.AssLines = st.AssLines;
-  doc.AssEvents = st.AssEvents;
-  // Timing edits the autosave has not written yet go into the lines first; the reload would
-  // otherwise undo them.
-  ApplyChangedEntries(doc);
-  const int64_t entriesBefore = EntriesOnLoad(doc.AssLines, st);
+/// Changes made to a document's file image in place, and what it held before, so that they can
+/// be taken back: a split changes the image only for good once the file holds it.
+class ImageUndo {
+ public:
+  explicit ImageUndo(SubtitleDocument& doc) : m_doc(doc), m_lineCount(doc.AssLines.size()) {}
 
-  const TSub& entry = doc.Subs[cur];
-  const TSub& base = doc.SubsBase[cur];
+  /// Keeps what entry `i`, its events and their lines hold, before the autosave's work on them.
+  void KeepEntry(size_t i) {
+    m_changed.push_back(i);
+    m_bases.emplace_back(i, m_doc.SubsBase[i]);
+    for (int32_t k = m_doc.SubsBase[i].IndexBegin; k <= m_doc.SubsBase[i].IndexEnd; ++k) {
+      KeepEvent(static_cast<size_t>(k));
+    }
+  }
+  /// Keeps event `k` and its line.
+  void KeepEvent(size_t k) {
+    m_events.emplace_back(k, m_doc.AssEvents[k]);
+    KeepLine(static_cast<size_t>(m_doc.AssEvents[k].index));
+  }
+  void KeepLine(size_t j) { m_lines.emplace_back(j, m_doc.AssLines[j]); }
+
+  /// Puts back everything kept, the earliest copy last, and drops lines added since.
+  void Restore() {
+    m_doc.AssLines.resize(m_lineCount);
+    for (auto it = m_lines.rbegin(); it != m_lines.rend(); ++it)
+      m_doc.AssLines[it->first] = it->second;
+    for (auto it = m_events.rbegin(); it != m_events.rend(); ++it)
+      m_doc.AssEvents[it->first] = it->second;
+    for (auto it = m_bases.rbegin(); it != m_bases.rend(); ++it)
+      m_doc.SubsBase[it->first] = it->second;
+    for (size_t i : m_changed) m_doc.Subs[i].Changed = true;
+  }
+
+ private:
+  SubtitleDocument& m_doc;
+  size_t m_lineCount;
+  std::vector<size_t> m_changed;
+  std::vector<std::pair<size_t, TSub>> m_bases;
+  std::vector<std::pair<size_t, TAssSort>> m_events;
+  std::vector<std::pair<size_t, TAssOriginal>> m_lines;
+};
+
+/// An event of the edited layer as a load reads it: its times, the end at least the minimum
+/// length after the start, and its line.
+struct EventKey {
+  int32_t TimeIn;
+  int32_t TimeOut;
+  int32_t line;
+};
+
+/// The later of two times, never past the latest time a file may hold (as a load reads an end).
+int32_t LaterTime(int32_t t, int64_t atLeast) {
+  return static_cast<int32_t>(std::max<int64_t>(t, std::min<int64_t>(atLeast, MAX_TIME)));
+}
+
+EventKey KeyOf(const TAssOriginal& line, int32_t minGap) {
+  return {line.TimeIn, LaterTime(line.TimeOut, int64_t(line.TimeIn) + minGap), line.index};
+}
+
+/// Puts events in the order of a load: by start, of equal starts the later line first. Events
+/// taken in the order of the last load are mostly in place already, but for one added at the
+/// end.
+void SortAsLoaded(std::vector<EventKey>& keys) {
+  const auto before = [](const EventKey& a, const EventKey& b) {
+    return a.TimeIn != b.TimeIn ? a.TimeIn < b.TimeIn : a.line > b.line;
+  };
+  if (keys.empty() || std::is_sorted(keys.begin(), keys.end(), before)) return;
+  const auto last = keys.end() - 1;
+  if (std::is_sorted(keys.begin(), last, before)) {
+    std::rotate(std::upper_bound(keys.begin(), last, *last, before), last, keys.end());
+  } else {
+    std::sort(keys.begin(), keys.end(), before);
+  }
+}
+
+/// How many entries a load makes of events in load order: an event that starts before the end
+/// of the entry open so far belongs to it.
+int64_t EntriesOf(const std::vector<EventKey>& sorted) {
+  int64_t entries = 0;
+  int32_t openOut = 0;
+  for (size_t k = 0; k < sorted.size(); ++k) {
+    if (k == 0 || sorted[k].TimeIn >= openOut) {
+      ++entries;
+      openOut = sorted[k].TimeOut;
+    } else {
+      openOut = std::max(openOut, sorted[k].TimeOut);
+    }
+  }
+  return entries;
+}
+
+/// Whether a load of the written lines gives back what the document holds, so that the
+/// document after a split can be worked out from the image instead of read from the file: the
+/// layer a load would pick is the edited one, AssEvents names exactly its lines, once each, the
+/// lines were read with the minimum length of now, a load would open this same file, and the
+/// waveform file sizes the coverage map. `layerLine` gets, per line, whether it is an event of
+/// the edited layer. (Each event line must also come back from its rebuilt text: see
+/// ReadsBackAsIs.)
+bool ImageReloadsAsIs(const EditorState& st, std::vector<char>& layerLine) {
+  if (LayerBoxValue(st.Ctrl) != st.SubLayer || st.LoadMinGap != MinGapOf(st)) return false;
+  layerLine.assign(st.AssLines.size(), 0);
+  for (const TAssSort& e : st.AssEvents) {
+    char& seen = layerLine[static_cast<size_t>(e.index)];
+    if (seen) return false;
+    seen = 1;
+  }
+  for (size_t j = 0; j < st.AssLines.size(); ++j) {
+    const TAssOriginal& line = st.AssLines[j];
+    if (line.index != static_cast<int32_t>(j)) return false;
+    if ((line.Layer == st.SubLayer) != bool(layerLine[j])) return false;
+  }
+  const std::string& base = st.BaseFileName;
+  const bool sameFile = st.SubFormat == FORMAT_ASS
+                            ? st.SubFileName == base + ".ass"
+                            : st.SubFileName == base + ".ssa" && !FileExists(base + ".ass");
+  return sameFile && (st.SizeMapFromSubs || FileSizeOf(st.WsFileName).has_value());
+}
+
+/// Whether an event line written from its fields reads back with those fields: times a file
+/// can hold, and a text the six commas that end the fields before it cannot reach into.
+bool ReadsBackAsIs(const TAssOriginal& line) {
+  if (line.TimeIn < 0 || line.TimeIn > MAX_TIME || line.TimeOut < 0 || line.TimeOut > MAX_TIME) {
+    return false;
+  }
+  return TextStaysText(line.DoNotCare, line.Dialogue);
+}
+
+/// The document a load of the written lines makes, worked out from the image: the edited
+/// layer's lines as written and read, its events in load order (`sorted`), the entries merged
+/// from them, the coverage map; the file's encoding as written. The lines of other layers and
+/// the other lines come back from the file as they are.
+void TakeImageAsLoaded(EditorState& st, const std::vector<EventKey>& sorted,
+                       const std::vector<char>& layerLine, const std::string& text,
+                       const std::vector<std::pair<size_t, size_t>>& written) {
+  for (size_t j = 0; j < st.AssLines.size(); ++j) {
+    if (!layerLine[j]) continue;
+    TAssOriginal& line = st.AssLines[j];
+    line.Original.assign(text, written[j].first, written[j].second);
+    line.TimeOut = KeyOf(line, st.LoadMinGap).TimeOut;
+  }
+  st.AssEvents.resize(sorted.size());
+  for (size_t k = 0; k < sorted.size(); ++k) {
+    const TAssOriginal& line = st.AssLines[static_cast<size_t>(sorted[k].line)];
+    st.AssEvents[k].index = line.index;
+    st.AssEvents[k].TimeIn = line.TimeIn;
+    st.AssEvents[k].TimeOut = line.TimeOut;
+    st.AssEvents[k].Dialogue.assign(line.Dialogue);
+  }
+  // Overlapping events make one entry; its text is theirs joined by "||". The entries are
+  // written over the old ones, whose texts' memory is used again.
+  size_t count = 0;
+  for (size_t k = 0; k < st.AssEvents.size(); ++count) {
+    if (count == st.SubsBase.size()) st.SubsBase.emplace_back();
+    TSub& entry = st.SubsBase[count];
+    const TAssSort& e = st.AssEvents[k];
+    entry.IndexBegin = entry.IndexEnd = static_cast<int32_t>(k);
+    entry.TimeIn = e.TimeIn;
+    entry.TimeOut = e.TimeOut;
+    entry.Dialogue.assign(e.Dialogue);
+    entry.Changed = false;
+    for (++k; k < st.AssEvents.size() && st.AssEvents[k].TimeIn < entry.TimeOut; ++k) {
+      const TAssSort& next = st.AssEvents[k];
+      entry.TimeIn = std::min(entry.TimeIn, next.TimeIn);
+      entry.TimeOut = std::max(entry.TimeOut, next.TimeOut);
+      entry.Dialogue += "||";
+      entry.Dialogue += next.Dialogue;
+      entry.IndexEnd = static_cast<int32_t>(k);
+    }
+  }
+  st.SubsBase.resize(count);
+  st.Subs.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const TSub& b = st.SubsBase[i];
+    TSub& sub = st.Subs[i];
+    sub.IndexBegin = b.IndexBegin;
+    sub.IndexEnd = b.IndexEnd;
+    sub.TimeIn = b.TimeIn;
+    sub.TimeOut = b.TimeOut;
+    if (b.Dialogue.find("{\\") == std::string::npos) {
+      sub.Dialogue.assign(b.Dialogue);
+    } else {
+      sub.Dialogue = StripOverrides(b.Dialogue);
+    }
+    sub.Changed = false;
+  }
+
+  // The coverage map: one cell per slot of the sound (or up to the latest out point when there
+  // is no waveform, at most a day), plus 10 s to spare.
+  size_t slots = 0;
+  if (st.SizeMapFromSubs) {
+    for (const TSub& sub : st.Subs) slots = std::max<size_t>(slots, std::max(sub.TimeOut, 0) + 1);
+    slots = std::min<size_t>(slots, 24 * 360000);
+  } else {
+    slots = static_cast<size_t>(FileSizeOf(st.WsFileName).value_or(0) / 2);
+  }
+  st.WavSel.assign(slots + 1000, TWavSelect{false, -1});
+  MarkSelection(st.WavSel, st.Subs);
+
+  st.SubUtf8Bom = true;
+  st.SubCodePage = CodePage::Utf8;
+  st.SubDirty = false;
+  st.SaveFailureReported = false;
+  st.TmpFileName = st.BaseFileName + ".tmp";
+  st.Caption = st.SubFileName + "　—　" + PROGRAM_TITLE;
+}
+
+/// Makes the cut of a split in the file image: the events of a merged entry are pressed into
+/// its first half and the last one takes the second half; a single event keeps the first part
+/// of its text and its time up to the middle, and a new line after the last one holds the
+/// second part. What it changes is kept in `undo` first.
+void CutInImage(EditorState& st, size_t cur, int32_t mid, ImageUndo& undo) {
+  const TSub& entry = st.Subs[cur];
+  const TSub& base = st.SubsBase[cur];
   const int64_t ti = entry.TimeIn;
   const int64_t to = entry.TimeOut;
   if (base.IndexEnd != base.IndexBegin) {
-    // The cut falls between the merged events: all of them are pressed into the first half,
-    // then the last one takes the second half.
     for (int32_t k = base.IndexBegin; k <= base.IndexEnd; ++k) {
-      const TAssSort& e = doc.AssEvents[static_cast<size_t>(k)];
-      SetEventTimes(doc, k, ti + (e.TimeIn - ti) / 2, ti + (e.TimeOut - ti) / 2);
+      undo.KeepEvent(static_cast<size_t>(k));
+      const TAssSort& e = st.AssEvents[static_cast<size_t>(k)];
+      SetEventTimes(st, k, ti + (e.TimeIn - ti) / 2, ti + (e.TimeOut - ti) / 2);
     }
-    SetEventTimes(doc, base.IndexEnd, mid + SPLIT_GAP, to);
-  } else {
-    TAssOriginal& line = doc.AssLines[static_cast<size_t>(doc.AssEvents[base.IndexBegin].index)];
-    auto [first, second] = SplitEventText(line.Dialogue, entry.Dialogue);
-    TAssOriginal added;
-    added.index = static_cast<int32_t>(doc.AssLines.size());
-    added.TimeIn = mid + SPLIT_GAP;
-    added.TimeOut = static_cast<int32_t>(to);
-    added.Dialogue = std::move(second);
-    added.DoNotCare = line.DoNotCare;
-    added.Layer = LayerBoxValue(st.Ctrl);
-    added.Original = EventLineHead(line);
-    line.TimeOut = mid;
-    line.Dialogue = std::move(first);
-    doc.AssLines.push_back(std::move(added));
-    RebuildLine(doc.AssLines.back());
+    SetEventTimes(st, base.IndexEnd, mid + SPLIT_GAP, to);
+    return;
   }
-  // The edited layer's lines are written from their fields; other layers, comments and the
-  // header go back exactly as read.
-  for (const TAssSort& e : doc.AssEvents) RebuildLine(doc.AssLines[static_cast<size_t>(e.index)]);
+  const auto at = static_cast<size_t>(st.AssEvents[size_t(base.IndexBegin)].index);
+  undo.KeepLine(at);
+  TAssOriginal& line = st.AssLines[at];
+  auto [first, second] = SplitEventText(line.Dialogue, entry.Dialogue);
+  TAssOriginal added;
+  added.index = static_cast<int32_t>(st.AssLines.size());
+  added.TimeIn = mid + SPLIT_GAP;
+  added.TimeOut = static_cast<int32_t>(to);
+  added.Dialogue = std::move(second);
+  added.DoNotCare = line.DoNotCare;
+  // A load reads its layer from its first field, which it takes from the line it was split from.
+  added.Layer = line.Layer;
+  added.Original = EventLineHead(line);
+  line.TimeOut = mid;
+  line.Dialogue = std::move(first);
+  st.AssLines.push_back(std::move(added));
+}
+
+/// Puts the subtitle file together in `text` (UTF-8 with the byte-order mark, CR LF line ends):
+/// the lines marked in `layerLine` are written from their fields, every other line as read.
+/// `written` gets where each line's text stands in `text`.
+void ComposeAssFile(const std::vector<TAssOriginal>& lines, const std::vector<char>& layerLine,
+                    std::string& text, std::vector<std::pair<size_t, size_t>>& written) {
+  text.assign(UTF8_BOM);
+  size_t most = text.size();
+  for (size_t j = 0; j < lines.size(); ++j) {
+    const TAssOriginal& line = lines[j];
+    most += 2 + (layerLine[j] ? line.Original.size() + 2 * TIME_TEXT_MAX + line.Dialogue.size() +
+                                    line.DoNotCare.size() + 2
+                              : line.Original.size());
+  }
+  text.reserve(most);
+  written.resize(lines.size());
+  for (size_t j = 0; j < lines.size(); ++j) {
+    const TAssOriginal& line = lines[j];
+    const size_t from = text.size();
+    if (layerLine[j]) {
+      AppendEventLineHead(text, line);
+      AppendTimeAssStr(text, line.TimeIn);
+      text += ',';
+      AppendTimeAssStr(text, line.TimeOut);
+      text += ',';
+      text += line.DoNotCare;
+      text += line.Dialogue;
+    } else {
+      text += line.Original;
+    }
+    written[j] = {from, text.size() - from};
+    text += "\r\n";
+  }
+}
+
+/// Splits an ASS/SSA entry in the file: the edited layer's event lines are written from their
+/// fields, the split's parts among them, and the document becomes what a load of the file gives.
+/// Returns false when nothing was changed.
+///
+/// Where a load would give back the image as it is (the usual case), the document is worked out
+/// from the image; otherwise the file is read again.
+bool ShearAss(EditorState& st, size_t cur, int32_t mid) {
+  if (!EventRangesSound(st)) return false;
+  std::vector<char> layerLine;
+  bool asIs = ImageReloadsAsIs(st, layerLine);
+  const int32_t minGap = MinGapOf(st);
+
+  // The image changes in place; until the file holds the split, everything can be taken back.
+  ImageUndo undo(st);
+  // Timing edits the autosave has not written yet go into the lines first; the reload would
+  // otherwise undo them.
+  for (size_t i = 0; i < st.Subs.size(); ++i) {
+    if (st.Subs[i].Changed) undo.KeepEntry(i);
+  }
+  ApplyChangedEntries(st);
+  std::vector<EventKey> keys;
+  int64_t entriesBefore = -1;
+  if (asIs) {
+    keys.reserve(st.AssEvents.size() + 1);
+    for (const TAssSort& e : st.AssEvents)
+      keys.push_back(KeyOf(st.AssLines[size_t(e.index)], minGap));
+    SortAsLoaded(keys);
+    entriesBefore = EntriesOf(keys);
+  }
+
+  const size_t linesBefore = st.AssLines.size();
+  CutInImage(st, cur, mid, undo);
+  // The edited layer's event lines are written from their fields; other layers, comments and
+  // the header go back exactly as read.
+  layerLine.resize(st.AssLines.size(), 1);
+  if (asIs) {
+    keys.clear();
+    const auto take = [&](const TAssOriginal& line) {
+      asIs = asIs && ReadsBackAsIs(line);
+      keys.push_back(KeyOf(line, minGap));
+    };
+    for (const TAssSort& e : st.AssEvents) take(st.AssLines[size_t(e.index)]);
+    if (st.AssLines.size() > linesBefore) take(st.AssLines.back());
+  }
+  if (!asIs) {
+    layerLine.assign(st.AssLines.size(), 0);
+    for (const TAssSort& e : st.AssEvents) layerLine[size_t(e.index)] = 1;
+    if (st.AssLines.size() > linesBefore) layerLine.back() = 1;
+    // The split changed no line's text yet: these are the lines as they were before it.
+    std::vector<std::string> lines;
+    lines.reserve(linesBefore);
+    for (size_t j = 0; j < linesBefore; ++j) lines.push_back(st.AssLines[j].Original);
+    entriesBefore = EntriesOnLoad(lines, st);
+  }
+
+  // Put together in the save's buffer, whose memory is kept from write to write.
+  std::string& text = st.SaveBuffer;
+  std::vector<std::pair<size_t, size_t>> written;
+  ComposeAssFile(st.AssLines, layerLine, text, written);
 
   // The load lengthens every event to the minimum length and merges events that overlap. A part
   // that would grow into the other part or into the next entry would come back merged with it
   // (a short entry split in two would even come back longer than it was): such a split is not
   // made.
-  if (entriesBefore < 0 || EntriesOnLoad(doc.AssLines, st) != entriesBefore + 1) return false;
+  int64_t entriesAfter = -1;
+  if (asIs) {
+    SortAsLoaded(keys);
+    entriesAfter = EntriesOf(keys);
+  } else {
+    std::vector<std::string> lines;
+    lines.reserve(written.size());
+    for (const auto& [from, size] : written) lines.push_back(text.substr(from, size));
+    entriesAfter = EntriesOnLoad(lines, st);
+  }
+  if (entriesBefore < 0 || entriesAfter != entriesBefore + 1) {
+    undo.Restore();
+    return false;
+  }
 
   const std::string tmp = st.TmpFileName.empty() ? st.BaseFileName + ".tmp" : st.TmpFileName;
   try {
-    WriteFileThroughTemp(st.SubFileName, tmp,
-                         EncodeText(AssFileText(doc.AssLines), /*utf8Bom=*/true, CodePage::Utf8));
+    WriteFileThroughTemp(st.SubFileName, tmp, text);
   } catch (const std::exception& e) {
+    undo.Restore();
     st.Tell(st.SubFileName + "\r" + e.what() + "\r" + "字幕没有拆分，仍是原样。");
     return false;
   }
-  st.SubDirty = true;
 
   // The reload makes a new timeline: keep the current and the active entry where they were.
   const int32_t subCurr = st.SubCurr > static_cast<int32_t>(cur) ? st.SubCurr + 1 : st.SubCurr;
   const int32_t active = st.ActiveSub;
-  SubtitleLoad(st, LayerBoxValue(st.Ctrl));
+  if (asIs) {
+    TakeImageAsLoaded(st, keys, layerLine, text, written);
+  } else {
+    // A load that fails leaves the document as it was before the split.
+    undo.Restore();
+    st.SubDirty = true;
+    SubtitleLoad(st, LayerBoxValue(st.Ctrl));
+  }
   AppendSavedSign(st.Caption, 3);
   const int32_t last = static_cast<int32_t>(st.Subs.size()) - 1;
   st.SubCurr = last < 0 ? -1 : std::clamp(subCurr, 0, last);
@@ -420,8 +797,12 @@ void Joint(EditorState& st) {
   if (int64_t(st.Subs[cur].TimeIn) - st.Subs[prev].TimeOut > JOIN_MAX_GAP) return;
   if (st.Subs[prev].Dialogue.size() + st.Subs[cur].Dialogue.size() > JOIN_MAX_BYTES) return;
   const bool ass = st.SubFormat != FORMAT_SRT;
+  std::string junction;  // what goes between the two events a join makes one
   if (ass) {
     if (!EventRangesSound(st)) return;
+    const auto junctionOf = JoinJunction(st, prev, cur);
+    if (!junctionOf) return;
+    junction = *junctionOf;
     // Unsaved timing edits go into the events first: the join measures the events against the
     // entry's times as last written, which would otherwise undo them.
     ApplyChangedEntries(st);
@@ -442,17 +823,17 @@ void Joint(EditorState& st) {
     const int32_t curFirst = bc.IndexBegin;
     bp.IndexEnd = p.IndexEnd;
     bp.TimeOut = p.TimeOut;
-    bp.Dialogue += bc.Dialogue;
+    bp.Dialogue += junction + bc.Dialogue;
     bp.Changed = true;
-    // Close the gap where the two entries meet: the joined entry's first event after the
-    // junction starts where the last event before it ends.
-    TAssSort& e = st.AssEvents[static_cast<size_t>(curFirst)];
-    e.TimeIn = std::min(e.TimeIn, st.AssEvents[static_cast<size_t>(prevLast)].TimeOut);
-    st.AssLines[static_cast<size_t>(e.index)].TimeIn = e.TimeIn;
     st.SubsBase.erase(st.SubsBase.begin() + static_cast<std::ptrdiff_t>(cur));
+    st.Subs.erase(st.Subs.begin() + static_cast<std::ptrdiff_t>(cur));
+    // Where the two entries meet, the two events become one: events that only touched would
+    // load as two entries again.
+    MergeEventInto(st, prevLast, curFirst, junction);
+  } else {
+    st.Subs.erase(st.Subs.begin() + static_cast<std::ptrdiff_t>(cur));
+    RenumberSrt(st.Subs);
   }
-  st.Subs.erase(st.Subs.begin() + static_cast<std::ptrdiff_t>(cur));
-  if (!ass) RenumberSrt(st.Subs);
 
   // The joined entry stays active; later indices move down by one.
   st.ActiveSub = static_cast<int32_t>(prev);

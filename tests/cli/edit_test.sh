@@ -130,6 +130,38 @@ out=$(cli --layer 1 show "$A/v.mkv")
 check "other layer untouched" $'0\t0:00:01.00\t0:00:03.50\tTitle' "$out"
 contains "other layer keeps its overrides" 'Dialogue: 1,0:00:01.00,0:00:03.50,Default,,0,0,0,,{\pos(960,100)}Title' "$(cat "$A/v.ass")"
 
+# --- an ASS join: one entry after the save, and after loading the file again ---------------------
+J="$WORK/join"
+mkdir -p "$J"
+: > "$J/v.mkv"
+side_files "$J/v" 6000
+printf '[Script Info]\r\nScriptType: v4.00+\r\n\r\n[Events]\r\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\nDialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\i1}你好\r\nDialogue: 1,0:00:01.00,0:00:03.00,Default,,0,0,0,,{\\pos(960,100)}Title\r\nDialogue: 0,0:00:02.50,0:00:03.50,Default,,0,0,0,,世界\r\n' > "$J/v.ass"
+printf 'media 0:01:00.00\nseek 0:00:03.00\nactive strip\nkey C\n' > "$J/join.txt"
+cli edit "$J/v.mkv" "$J/join.txt" 2>/dev/null
+check "ass join exit" 0 $?
+check "ass join is one entry" $'0\t0:00:01.00\t0:00:03.50\t你好世界' "$(cli show "$J/v.mkv")"
+check "ass join file" 'Dialogue: 0,0:00:01.00,0:00:03.50,Default,,0,0,0,,{\i1}你好{\r}世界
+Dialogue: 1,0:00:01.00,0:00:03.00,Default,,0,0,0,,{\pos(960,100)}Title' "$(grep '^Dialogue' "$J/v.ass" | tr -d '\r')"
+
+# --- rule 3 ("相互适应、协同避让"): a move that reaches no neighbour leaves the lengths alone ---
+R="$WORK/rule3"
+mkdir -p "$R"
+: > "$R/v.mp4"
+side_files "$R/v" 6000
+rule3() {  # rule3 NAME A_END B_END SEEK KEY EXPECTED: a from 1.00 s, b from 3.00 s
+  printf '1\r\n00:00:01,000 --> %s\r\na\r\n\r\n2\r\n00:00:03,000 --> %s\r\nb\r\n\r\n' "$2" "$3" > "$R/v.srt"
+  # MinTime only after the load, which would lengthen the short entry itself.
+  printf 'media 60000\nseek %s\nactive strip\nset AIenable off\nset CrashStyle 3\nset KeyStep 3\nset MinTime 5\nkey %s\n' \
+    "$4" "$5" > "$R/s.txt"
+  cli edit "$R/v.mp4" "$R/s.txt" 2>/dev/null
+  check "rule 3, $1: exit" 0 $?
+  check "rule 3, $1" "$6" "$(cli show "$R/v.mp4")"
+}
+rule3 "F on a before a short b" 00:00:02,000 00:00:03,600 1500 F \
+  $'0\t0:00:01.20\t0:00:02.20\ta\n1\t0:00:03.00\t0:00:03.60\tb'
+rule3 "S on b after a short a" 00:00:01,600 00:00:04,000 3500 S \
+  $'0\t0:00:01.00\t0:00:01.60\ta\n1\t0:00:02.80\t0:00:03.80\tb'
+
 # --- the batch tools --------------------------------------------------------------------------------
 B="$WORK/batch"
 mkdir -p "$B"

@@ -4,10 +4,11 @@
 
 #include <climits>
 #include <filesystem>
+#include <random>
 
+#include "SubtitleLoad.h"
 #include "SubtitleSave.h"
 #include "TestSupport.h"
-#include "SubtitleLoad.h"
 #include "TimeText.h"
 
 namespace tamsel {
@@ -89,6 +90,71 @@ void ExpectReloadsAlike(Fixture& f) {
   ASSERT_TRUE(SubtitleSave(f.st));
   ASSERT_TRUE(SubtitleLoad(f.st, LayerBoxValue(f.st.Ctrl)));
   ExpectTimeline(f.st, before);
+}
+
+/// The document parts of two editor states are alike, field for field; the current entry is left
+/// out (an edit keeps it where the user was).
+void ExpectSameDocument(const EditorState& got, const EditorState& want) {
+  const auto sameSubs = [](const std::vector<TSub>& a, const std::vector<TSub>& b,
+                           const char* what) {
+    ASSERT_EQ(a.size(), b.size()) << what;
+    for (size_t i = 0; i < a.size(); ++i) {
+      EXPECT_EQ(a[i].IndexBegin, b[i].IndexBegin) << what << " " << i;
+      EXPECT_EQ(a[i].IndexEnd, b[i].IndexEnd) << what << " " << i;
+      EXPECT_EQ(a[i].TimeIn, b[i].TimeIn) << what << " " << i;
+      EXPECT_EQ(a[i].TimeOut, b[i].TimeOut) << what << " " << i;
+      EXPECT_EQ(a[i].Dialogue, b[i].Dialogue) << what << " " << i;
+      EXPECT_EQ(a[i].Changed, b[i].Changed) << what << " " << i;
+    }
+  };
+  sameSubs(got.Subs, want.Subs, "Subs");
+  sameSubs(got.SubsBase, want.SubsBase, "SubsBase");
+  ASSERT_EQ(got.AssLines.size(), want.AssLines.size());
+  for (size_t j = 0; j < got.AssLines.size(); ++j) {
+    const TAssOriginal& a = got.AssLines[j];
+    const TAssOriginal& b = want.AssLines[j];
+    EXPECT_EQ(a.index, b.index) << "line " << j;
+    EXPECT_EQ(a.TimeIn, b.TimeIn) << "line " << j;
+    EXPECT_EQ(a.TimeOut, b.TimeOut) << "line " << j;
+    EXPECT_EQ(a.Dialogue, b.Dialogue) << "line " << j;
+    EXPECT_EQ(a.DoNotCare, b.DoNotCare) << "line " << j;
+    EXPECT_EQ(a.Original, b.Original) << "line " << j;
+    EXPECT_EQ(a.Layer, b.Layer) << "line " << j;
+  }
+  ASSERT_EQ(got.AssEvents.size(), want.AssEvents.size());
+  for (size_t k = 0; k < got.AssEvents.size(); ++k) {
+    EXPECT_EQ(got.AssEvents[k].index, want.AssEvents[k].index) << "event " << k;
+    EXPECT_EQ(got.AssEvents[k].TimeIn, want.AssEvents[k].TimeIn) << "event " << k;
+    EXPECT_EQ(got.AssEvents[k].TimeOut, want.AssEvents[k].TimeOut) << "event " << k;
+    EXPECT_EQ(got.AssEvents[k].Dialogue, want.AssEvents[k].Dialogue) << "event " << k;
+  }
+  ASSERT_EQ(got.WavSel.size(), want.WavSel.size());
+  for (size_t c = 0; c < got.WavSel.size(); ++c) {
+    ASSERT_EQ(got.WavSel[c].Select, want.WavSel[c].Select) << "cell " << c;
+    ASSERT_EQ(got.WavSel[c].SubIndex, want.WavSel[c].SubIndex) << "cell " << c;
+  }
+  EXPECT_EQ(got.SubFormat, want.SubFormat);
+  EXPECT_EQ(got.SubUtf8Bom, want.SubUtf8Bom);
+  EXPECT_EQ(got.SubCodePage, want.SubCodePage);
+  EXPECT_EQ(got.SubLayer, want.SubLayer);
+  EXPECT_EQ(got.LoadMinGap, want.LoadMinGap);
+  EXPECT_EQ(got.SubFileName, want.SubFileName);
+  EXPECT_EQ(got.TmpFileName, want.TmpFileName);
+  EXPECT_EQ(got.SaveFailureReported, want.SaveFailureReported);
+  EXPECT_EQ(got.Ctrl.LabeledEditLayer, want.Ctrl.LabeledEditLayer);
+}
+
+/// A split's document is what a load of the file it wrote gives: the file is loaded afresh into
+/// an editor set up alike, and the two are compared.
+void ExpectSplitAsLoaded(const Fixture& f) {
+  EditorState fresh;
+  fresh.BaseFileName = f.st.BaseFileName;
+  fresh.WsFileName = f.st.WsFileName;
+  fresh.SizeMapFromSubs = f.st.SizeMapFromSubs;
+  fresh.Ctrl = f.st.Ctrl;
+  ASSERT_TRUE(SubtitleLoad(fresh, LayerBoxValue(f.st.Ctrl)));
+  ExpectSameDocument(f.st, fresh);
+  EXPECT_EQ(f.st.Caption, fresh.Caption + "　　　");
 }
 
 /// Every cell of the coverage map is what a rebuild from the timeline would make of it.
@@ -401,22 +467,203 @@ TEST(Shear, AssSplitKeepsTimingEditsNotYetSaved) {
 }
 
 TEST(Shear, AWriteThatFailsIsToldOnceAndKeepsTheDocument) {
+  // A split of a single event and one of an entry of several events, each with an unsaved move
+  // of another entry of several events.
+  for (const int32_t active : {1, 2}) {
+    SCOPED_TRACE("entry " + std::to_string(active));
+    Fixture f;
+    LoadAss(f, {Event(500, 600, "a1"), Event(550, 650, "a2"), Event(1000, 1100, "bc"),
+                Event(2000, 2080, "d1"), Event(2040, 2100, "d2")});
+    f.st.Subs[0].TimeIn = 400;
+    f.st.Subs[0].TimeOut = 700;
+    f.st.Subs[0].Changed = true;
+    f.st.SubDirty = true;
+    const EditorState before = f.st;
+    const std::string fileBefore = ReadBytes(f.File(".ass"));
+    // The subtitle file has been made read-only: it is not replaced.
+    namespace fs = std::filesystem;
+    fs::permissions(ToPath(f.File(".ass")),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    PointAt(f.st, active);
+    Shear(f.st);
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_TRUE(f.prompts.messages[0].starts_with(f.File(".ass") + "\r"));
+    EXPECT_TRUE(f.prompts.messages[0].ends_with("\r字幕没有拆分，仍是原样。"));
+    EXPECT_FALSE(FileExists(f.File(".tmp")));
+    EXPECT_EQ(ReadBytes(f.File(".ass")), fileBefore);
+    ExpectSameDocument(f.st, before);
+    EXPECT_TRUE(f.st.SubDirty);
+    EXPECT_EQ(f.st.Caption, before.Caption);
+
+    // The move is still to be written, and is, once the file can be replaced.
+    fs::permissions(ToPath(f.File(".ass")), fs::perms::owner_write, fs::perm_options::add);
+    ASSERT_TRUE(SubtitleSave(f.st));
+    ASSERT_TRUE(SubtitleLoad(f.st, 0));
+    EXPECT_EQ(f.st.Subs[0].TimeIn, 400);
+    EXPECT_EQ(f.st.Subs[0].TimeOut, 700);
+  }
+}
+
+TEST(Shear, ARefusedAssSplitLeavesUnsavedMovesUnsaved) {
   Fixture f;
-  LoadAss(f, {Event(500, 600, "a"), Event(1000, 1100, "bc")});
+  LoadAss(f, {Event(500, 600, "a1"), Event(550, 650, "a2"), Event(1000, 1060, "bc")});
+  f.st.Subs[0].TimeIn = 400;
+  f.st.Subs[0].TimeOut = 700;
+  f.st.Subs[0].Changed = true;
+  f.st.SubDirty = true;
+  const EditorState before = f.st;
   const std::string fileBefore = ReadBytes(f.File(".ass"));
-  const std::vector<Entry> before = Timeline(f.st);
-  const size_t linesBefore = f.st.AssLines.size();
-  // The file may not be replaced: it is read-only.
-  std::filesystem::permissions(ToPath(f.File(".ass")), std::filesystem::perms(0444));
   PointAt(f.st, 1);
-  Shear(f.st);
-  ASSERT_EQ(f.prompts.messages.size(), 1u);
-  EXPECT_TRUE(f.prompts.messages[0].starts_with(f.File(".ass") + "\r"));
+  Shear(f.st);  // 0.60 s: the parts would come back merged
   EXPECT_EQ(ReadBytes(f.File(".ass")), fileBefore);
-  ExpectTimeline(f.st, before);
-  EXPECT_EQ(f.st.AssLines.size(), linesBefore);
-  EXPECT_EQ(f.st.AssLines[HEAD.size() + 1].TimeOut, 1100);
-  EXPECT_FALSE(f.st.SubDirty);
+  ExpectSameDocument(f.st, before);
+  EXPECT_TRUE(f.prompts.messages.empty());
+}
+
+TEST(Shear, AssDocumentIsWhatALoadOfTheWrittenFileGives) {
+  const std::string sign = "Dialogue: 1,0:00:10.20,0:00:12.00,Sign,,0,0,0,,{\\pos(640,60)}招牌";
+  const std::string comment = "Comment: 0,0:00:15.00,0:00:16.00,Default,,0,0,0,,note";
+  const struct {
+    const char* what;
+    Lines events;
+    std::string ext = ".ass";
+    int32_t active = 1;
+    void (*before)(EditorState&) = nullptr;  // edits made before the split
+    int layerBox = 0;
+    int minTime = 0;  // TrackBarMinTime at the split (the load had 0)
+  } cases[] = {
+      {"one event among other layers and a comment",
+       {sign, Event(500, 600, "前一句"), Event(1000, 1100, "你好，世界"), comment,
+        Event(2000, 2200, "后一句")}},
+      {"an entry of several events",
+       {Event(500, 600, "a"), Event(1000, 1080, "b1"), Event(1040, 1100, "b2"),
+        Event(2000, 2100, "c")}},
+      {"a short event elsewhere, read at the minimum length",
+       {Event(500, 530, "short"), Event(1000, 1100, "ab"), Event(2000, 2010, "c")}},
+      {"times written another way, and override blocks",
+       {"Dialogue: 0,00:00:05.00,0:00:06.00,Default,,0,0,0,,{\\i1}a{\\i0}",
+        Event(1000, 1100, "{\\b1}ab{\\b0}"),
+        "Dialogue: 0,0:00:20.00,0:00:21.00,Default,,0,0,0,,c"}},
+      {"an SSA file",
+       {"Dialogue: Marked=0,0:00:05.00,0:00:06.00,Default,,0,0,0,,a",
+        "Dialogue: Marked=0,0:00:10.00,0:00:11.00,Default,,0,0,0,,b,c"},
+       ".ssa"},
+      {"unsaved moves: a stretched entry of several events and one shrunk below the minimum",
+       {Event(500, 600, "a1"), Event(550, 620, "a2"), Event(1000, 1100, "bc"),
+        Event(2000, 2200, "d")},
+       ".ass",
+       1,
+       [](EditorState& st) {
+         st.Subs[0].TimeIn = 300;
+         st.Subs[0].TimeOut = 433;
+         st.Subs[0].Changed = true;
+         st.Subs[2].TimeIn = 2100;
+         st.Subs[2].TimeOut = 2130;
+         st.Subs[2].Changed = true;
+         st.SubDirty = true;
+       }},
+      {"a placeholder added and a join made before",
+       {Event(500, 600, "a"), Event(700, 800, "b"), Event(1000, 1100, "cd")},
+       ".ass",
+       1,
+       [](EditorState& st) {
+         st.PlayPos = 30000;
+         MoveToHere(st, 3000);
+         PointAt(st, 1);
+         Joint(st);
+       }},
+      {"the layer-1 events",
+       {Event(500, 600, "zero"), Event(800, 900, "a", 1), Event(1000, 1100, "bc", 1),
+        Event(1050, 1150, "zero too")},
+       ".ass",
+       1,
+       nullptr,
+       /*layerBox=*/1},
+      // The document is not as a load of the written lines would give it: the file is read
+      // again.
+      {"the minimum length changed since the load",
+       {Event(500, 560, "a"), Event(1000, 1200, "bc"), Event(1900, 1960, "d")},
+       ".ass",
+       1,
+       nullptr,
+       0,
+       /*minTime=*/3},
+      // The load falls back from layer 2 to layer 0 and the box shows "0" again.
+      {"a layer box that names a layer without events",
+       {Event(500, 600, "a"), Event(1000, 1100, "bc"), Event(2000, 2100, "c")},
+       ".ass",
+       1,
+       [](EditorState& st) { st.Ctrl.LabeledEditLayer = "2"; }},
+      // A line short of fields whose text has come to hold a comma: written out, the comma
+      // ends a field.
+      {"a line short of fields with a comma in its text",
+       {Event(500, 600, "a"), "Dialogue: 0,0:00:10.00,0:00:11.00,Default,bc"},
+       ".ass",
+       1,
+       [](EditorState& st) {
+         ASSERT_EQ(st.SubsBase[1].IndexBegin, 1);
+         TAssSort& e = st.AssEvents[1];
+         e.Dialogue = st.AssLines[size_t(e.index)].Dialogue = "b,c";
+         st.Subs[1].Dialogue = st.SubsBase[1].Dialogue = "b,c";
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    f.st.Ctrl.LabeledEditLayer = std::to_string(c.layerBox);
+    LoadAss(f, c.events, c.ext);
+    if (c.before) c.before(f.st);
+    f.st.Ctrl.TrackBarMinTime = c.minTime;
+    const size_t count = f.st.Subs.size();
+    PointAt(f.st, c.active);
+    Shear(f.st);
+    ASSERT_EQ(f.st.Subs.size(), count + 1);
+    EXPECT_TRUE(f.prompts.messages.empty());
+    ExpectSplitAsLoaded(f);
+  }
+}
+
+TEST(Shear, RandomAssDocumentsSplitIntoWhatALoadGives) {
+  std::mt19937 rng(20250611);
+  const auto uniform = [&](int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(rng);
+  };
+  int splits = 0;
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Fixture f;
+    Lines events;
+    int32_t t = 100;
+    for (int i = 0; i < uniform(3, 12); ++i) {
+      t += uniform(0, 3) == 0 ? uniform(-60, 0) : uniform(0, 150);  // some overlap
+      t = std::max(t, 0);
+      const int32_t length = uniform(20, 250);
+      static const char* const texts[] = {"你好，世界", "one||two", "a\\Nb", "{\\i1}ab{\\i0}cd",
+                                          "x,y"};
+      events.push_back(Event(t, t + length, texts[uniform(0, 4)], uniform(0, 4) == 0 ? 1 : 0));
+      if (uniform(0, 5) == 0)
+        events.push_back("Comment: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,c");
+      t += length;
+    }
+    LoadAss(f, events);
+    // Unsaved moves of a few entries.
+    for (auto& sub : f.st.Subs) {
+      if (uniform(0, 3) != 0) continue;
+      const int32_t d = uniform(-20, 20);
+      sub.TimeIn = std::max(sub.TimeIn + d, 0);
+      sub.TimeOut = std::max(sub.TimeOut + d + uniform(-10, 30), sub.TimeIn + 1);
+      sub.Changed = true;
+    }
+    const int32_t target = uniform(0, int(f.st.Subs.size()) - 1);
+    PointAt(f.st, target);
+    const size_t count = f.st.Subs.size();
+    Shear(f.st);
+    if (f.st.Subs.size() == count) continue;  // refused: what that leaves is checked elsewhere
+    ++splits;
+    ExpectSplitAsLoaded(f);
+    if (testing::Test::HasFailure()) break;
+  }
+  EXPECT_GT(splits, 20);
 }
 
 TEST(SplitJoin, EditsRefuseAnAssDocumentWhoseEventRangesDoNotHold) {
@@ -533,41 +780,134 @@ TEST(Joint, JoiningTheLastEntryLeavesTheIndicesInRange) {
   EXPECT_EQ(f.st.SubsInVideo, 1);
 }
 
-TEST(Joint, AssEventsFollowEachOtherWithoutAGap) {
-  Fixture f;
-  LoadAss(f, {Event(1000, 1100, "你好"), Event(1200, 1300, "世界"), Event(2000, 2100, "c")});
-  PointAt(f.st, 1);
-  Joint(f.st);
-  ExpectTimeline(f.st, {{1000, 1300, "你好世界"}, {2000, 2100, "c"}});
-  ASSERT_EQ(f.st.SubsBase.size(), 2u);
-  EXPECT_EQ(f.st.SubsBase[0].IndexEnd, 1);
-  EXPECT_EQ(f.st.SubsBase[0].TimeOut, 1300);
-  EXPECT_EQ(f.st.SubsBase[0].Dialogue, "你好世界");
-  EXPECT_EQ(f.st.SubsBase[1].IndexBegin, 2);
-  EXPECT_EQ(f.st.Subs[0].IndexEnd, 1);
-  EXPECT_EQ(f.st.AssEvents[1].TimeIn, 1100);
-  EXPECT_EQ(f.st.AssLines[size_t(f.st.AssEvents[1].index)].TimeIn, 1100);
-  ASSERT_TRUE(SubtitleSave(f.st));
-  EXPECT_EQ(ReadBytes(f.File(".ass")),
-            CrLf(With(HEAD, {Event(1000, 1100, "你好"), Event(1100, 1300, "世界"),
-                             Event(2000, 2100, "c")})));
-  // Events that only touch load as entries of their own: a load shows the two again, now
-  // without the gap between them.
-  ASSERT_TRUE(SubtitleLoad(f.st, 0));
-  ExpectTimeline(f.st, {{1000, 1100, "你好"}, {1100, 1300, "世界"}, {2000, 2100, "c"}});
+TEST(Joint, AssJoinIsOneEntryAfterASaveAndALoad) {
+  const std::string sign = "Dialogue: 0,0:00:12.00,0:00:13.00,Sign,,0,0,0,,世界";
+  const struct {
+    const char* what;
+    Lines events;
+    int32_t active;
+    std::vector<Entry> joined;  // the timeline after the join, and after a save and a load
+    Lines written;              // the event lines the save writes
+  } cases[] = {
+      {"a gap between",
+       {Event(1000, 1100, "你好"), Event(1200, 1300, "世界"), Event(2000, 2100, "c")},
+       1,
+       {{1000, 1300, "你好世界"}, {2000, 2100, "c"}},
+       {Event(1000, 1300, "你好世界"), Event(2000, 2100, "c")}},
+      {"touching",
+       {Event(1000, 1100, "a"), Event(1100, 1200, "b")},
+       1,
+       {{1000, 1200, "ab"}},
+       {Event(1000, 1200, "ab")}},
+      {"the later of three",
+       {Event(500, 600, "a"), Event(1000, 1100, "b"), Event(1200, 1300, "c")},
+       2,
+       {{500, 600, "a"}, {1000, 1300, "bc"}},
+       {Event(500, 600, "a"), Event(1000, 1300, "bc")}},
+      // The second text does not take on the first one's overrides.
+      {"overrides in the first text",
+       {Event(1000, 1100, "{\\i1}你好"), Event(1200, 1300, "世界")},
+       1,
+       {{1000, 1300, "你好世界"}},
+       {Event(1000, 1300, "{\\i1}你好{\\r}世界")}},
+      {"overrides in the second text only",
+       {Event(1000, 1100, "你好"), Event(1200, 1300, "{\\b1}世界")},
+       1,
+       {{1000, 1300, "你好世界"}},
+       {Event(1000, 1300, "你好{\\b1}世界")}},
+      // ... nor the first one's style.
+      {"a style of its own",
+       {Event(1000, 1100, "你好"), sign},
+       1,
+       {{1000, 1300, "你好世界"}},
+       {Event(1000, 1300, "你好{\\rSign}世界")}},
+      {"several events in the later entry",
+       {Event(500, 600, "a"), Event(650, 750, "b1"), Event(700, 800, "b2")},
+       1,
+       {{500, 800, "ab1||b2"}},
+       {Event(500, 750, "ab1"), Event(700, 800, "b2")}},
+      {"several events in the earlier entry",
+       {Event(500, 600, "a1"), Event(550, 650, "a2"), Event(800, 900, "b")},
+       1,
+       {{500, 900, "a1||a2b"}},
+       {Event(500, 600, "a1"), Event(550, 900, "a2b")}},
+      {"a line of another layer between them",
+       {Event(1000, 1100, "a"), Event(1000, 1300, "x", 1), Event(1200, 1300, "b"),
+        Event(2000, 2100, "c")},
+       1,
+       {{1000, 1300, "ab"}, {2000, 2100, "c"}},
+       {Event(1000, 1300, "ab"), Event(1000, 1300, "x", 1), Event(2000, 2100, "c")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    LoadAss(f, c.events);
+    PointAt(f.st, c.active);
+    Joint(f.st);
+    ExpectTimeline(f.st, c.joined);
+    EXPECT_EQ(f.st.ActiveSub, c.active - 1) << c.what;
+    ASSERT_TRUE(SubtitleSave(f.st)) << c.what;
+    EXPECT_EQ(ReadBytes(f.File(".ass")), CrLf(With(HEAD, c.written))) << c.what;
+    ASSERT_TRUE(SubtitleLoad(f.st, 0)) << c.what;
+    ExpectTimeline(f.st, c.joined);
+  }
 }
 
-TEST(Joint, AssEntryOfSeveralEventsMeetsThePreviousAtItsFirstEvent) {
+TEST(Joint, TheJoinedImageServesTheNextEditsBeforeASave) {
   Fixture f;
-  LoadAss(f, {Event(500, 600, "a"), Event(650, 750, "b1"), Event(700, 800, "b2")});
-  ASSERT_EQ(f.st.Subs.size(), 2u);
-  PointAt(f.st, 1);
+  LoadAss(f, {Event(500, 600, "a"), Event(1000, 1100, "你好"), Event(1200, 1300, "世界"),
+              Event(2000, 2100, "c")});
+  PointAt(f.st, 2);
   Joint(f.st);
-  ExpectTimeline(f.st, {{500, 800, "ab1||b2"}});
-  ASSERT_TRUE(SubtitleSave(f.st));
-  // The junction closes; the joined entry's own events keep their times.
-  EXPECT_EQ(ReadBytes(f.File(".ass")),
-            CrLf(With(HEAD, {Event(500, 600, "a"), Event(600, 750, "b1"), Event(700, 800, "b2")})));
+  ASSERT_EQ(f.st.AssEvents.size(), 3u);
+  ASSERT_EQ(f.st.AssLines.size(), HEAD.size() + 3);
+  for (size_t i = 0; i < f.st.AssLines.size(); ++i) {
+    EXPECT_EQ(f.st.AssLines[i].index, int32_t(i));
+  }
+  EXPECT_EQ(f.st.SubsBase[1].IndexBegin, 1);
+  EXPECT_EQ(f.st.SubsBase[1].IndexEnd, 1);
+  EXPECT_EQ(f.st.SubsBase[2].IndexBegin, 2);
+  EXPECT_EQ(f.st.SubsBase[2].IndexEnd, 2);
+  EXPECT_EQ(f.st.AssEvents[2].index, int32_t(HEAD.size()) + 2);
+  // The last entry moved, then the joined one split again: both go through the new image.
+  f.st.Subs[2].TimeIn = 2200;
+  f.st.Subs[2].TimeOut = 2300;
+  f.st.Subs[2].Changed = true;
+  PointAt(f.st, 1);
+  Shear(f.st);
+  ExpectTimeline(f.st,
+                 {{500, 600, "a"}, {1000, 1150, "你好"}, {1154, 1300, "世界"}, {2200, 2300, "c"}});
+  ExpectReloadsAlike(f);
+}
+
+TEST(Joint, NoJoinWhereALoadWouldNotReadTheJoinedTextBack) {
+  const struct {
+    const char* what;
+    Lines events;
+    std::vector<Entry> timeline;
+  } cases[] = {
+      // A block that never closes is text to a load; the second text's "}" would close it.
+      {"an unclosed block in the first text",
+       {Event(1000, 1100, "a{\\i1"), Event(1200, 1300, "b}c")},
+       {{1000, 1100, "a{\\i1"}, {1200, 1300, "b}c"}}},
+      // The first line has too few fields: a load would take the second text's comma for the
+      // end of one.
+      {"a first line short of fields",
+       {"Dialogue: 0,0:00:10.00,0:00:11.00,Default,a", Event(1200, 1300, "b,c")},
+       {{1000, 1100, "a"}, {1200, 1300, "b,c"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    LoadAss(f, c.events);
+    ExpectTimeline(f.st, c.timeline);
+    const std::string fileBefore = ReadBytes(f.File(".ass"));
+    PointAt(f.st, 1);
+    Joint(f.st);
+    ExpectTimeline(f.st, c.timeline);
+    EXPECT_FALSE(f.st.SubDirty);
+    EXPECT_EQ(ReadBytes(f.File(".ass")), fileBefore);
+  }
 }
 
 TEST(Joint, AssJoinKeepsTimingEditsNotYetSaved) {
@@ -580,8 +920,7 @@ TEST(Joint, AssJoinKeepsTimingEditsNotYetSaved) {
   Joint(f.st);
   ExpectTimeline(f.st, {{1000, 1350, "ab"}});
   ASSERT_TRUE(SubtitleSave(f.st));
-  EXPECT_EQ(ReadBytes(f.File(".ass")),
-            CrLf(With(HEAD, {Event(1000, 1100, "a"), Event(1100, 1350, "b")})));
+  EXPECT_EQ(ReadBytes(f.File(".ass")), CrLf(With(HEAD, {Event(1000, 1350, "ab")})));
 }
 
 // ---------------------------------------------------------------------------------------------

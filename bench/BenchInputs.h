@@ -1,0 +1,22 @@
+#pragma once
+
+// The subtitle files the benchmarks work on, generated alike in every run.
+
+#include <string>
+
+namespace tamsel::bench {
+
+/// Dialogue lines of the ASS file (layer 0); each has an effect line on layer 1 beside it.
+inline constexpr int kDialogueEvents = 10000;
+/// Entries of the SRT file.
+inline constexpr int kSrtEntries = 20000;
+
+/// An ASS file as another tool writes it: dialogue on layer 0, each line followed by an effect
+/// on layer 1 with position and fade, 20 000 event lines in all. Lines start 2-3 s apart; about
+/// one in ten runs into the next one. UTF-8 with the byte-order mark, CR LF line ends.
+std::string MakeAssFile();
+
+/// An SRT file of one- and two-line entries, 2-3 s apart.
+std::string MakeSrtFile();
+
+}  // namespace tamsel::bench
