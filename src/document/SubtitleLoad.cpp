@@ -372,10 +372,9 @@ bool SubtitleLoad(EditorState& st, int32_t Layer) {
     if (!wsSize) return notReady(st.WsFileName + "\r" + "波形文件无法读取，请重新打开视频。");
     slots = static_cast<size_t>(*wsSize / 2);
   }
-  // The loaded document replaces the open one from here on; the old map's memory is reused.
-  doc.WavSel = std::move(st.WavSel);
-  doc.WavSel.assign(slots + 1000, doc.Subs.empty() ? TWavSelect{false, 0} : TWavSelect{false, -1});
-  MarkSelection(doc.WavSel, doc.Subs);
+  // A fresh map is blank (false, 0); with entries, every cell not theirs is (false, -1).
+  doc.WavSel.assign(slots + 1000, TWavSelect{false, 0});
+  if (!doc.Subs.empty()) doc.WavSel.Rebuild(TWavSelect{false, -1}, doc.Subs);
 
   static_cast<SubtitleDocument&>(st) = std::move(doc);
   st.Ctrl.LabeledEditLayer = layerBox;
