@@ -61,7 +61,10 @@ inline bool operator==(const TWavSelect& a, const TWavSelect& b) {
 /// timeline, not one over the sound. A rebuild from entries whose in times do not rise writes
 /// its cells at once, as a plain array would.
 ///
-/// Like the rest of the document it belongs to the window's thread: a read may fill a page.
+/// A reference to a cell lasts until the next assign, Fill or Rebuild, and a reference got by a
+/// read of a cell no run reaches names the blank cell, not a cell of a page: write through a
+/// reference got from the non-const operator[]. Like the rest of the document the map belongs
+/// to the window's thread: a read may fill a page.
 class CoverageMap {
  public:
   /// Cells per page: 32 KB, some 41 s of sound.
