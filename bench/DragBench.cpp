@@ -23,8 +23,8 @@ namespace {
 constexpr int32_t kEntries = 20000;
 constexpr int32_t kSoundSlots = 46 * 36000;  // 4.6 hours of sound, one slot per centisecond
 constexpr int32_t kStripColumns = 1024;
-constexpr int32_t kStripRow = 100;           // below the cut band
-constexpr int32_t kSwing = 30;               // the pointer goes 30 columns right and back
+constexpr int32_t kStripRow = 100;  // below the cut band
+constexpr int32_t kSwing = 30;      // the pointer goes 30 columns right and back
 
 /// A timeline of kEntries entries spread evenly over the sound: an entry every 0.66-1.00 s,
 /// each 0.30-0.60 s long. Fixed seed: every run measures the same document.

@@ -55,10 +55,10 @@ void CoverageMap::assign(size_t cells, TWavSelect cell) {
 }
 
 std::pair<size_t, size_t> CoverageMap::RunsMeeting(int64_t a, int64_t b) const {
-  const auto first = std::partition_point(m_runs.begin(), m_runs.end(),
-                                          [a](const Run& r) { return r.To < a; });
-  const auto last = std::partition_point(first, m_runs.end(),
-                                         [b](const Run& r) { return r.From <= b; });
+  const auto first =
+      std::partition_point(m_runs.begin(), m_runs.end(), [a](const Run& r) { return r.To < a; });
+  const auto last =
+      std::partition_point(first, m_runs.end(), [b](const Run& r) { return r.From <= b; });
   return {size_t(first - m_runs.begin()), size_t(last - m_runs.begin())};
 }
 
@@ -227,8 +227,8 @@ void CreatSelAndInd(CoverageMap& WavSel, std::vector<TSub>& Subs) {
   for (auto& sub : Subs) sub.Changed = true;
 }
 
-void InitializeSubCurr(const CoverageMap& WavSel, const std::vector<TSub>& Subs,
-                       int32_t Position, int32_t& SubCurr) {
+void InitializeSubCurr(const CoverageMap& WavSel, const std::vector<TSub>& Subs, int32_t Position,
+                       int32_t& SubCurr) {
   const int32_t slot = Position / 10;
   if (slot >= 0 && static_cast<size_t>(slot) < WavSel.size() && WavSel[slot].Select) {
     SubCurr = WavSel[slot].SubIndex;

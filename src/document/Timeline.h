@@ -138,8 +138,8 @@ class CoverageMap {
   void Swap(CoverageMap& other) noexcept;
 
   size_t m_size = 0;
-  TWavSelect m_blank{false, 0};   ///< every cell outside the runs
-  std::vector<Run> m_runs;        ///< From and To both rising
+  TWavSelect m_blank{false, 0};  ///< every cell outside the runs
+  std::vector<Run> m_runs;       ///< From and To both rising
   mutable std::vector<Page> m_pages;
   mutable std::vector<Page> m_spare;  ///< given back by the last rebuild, to be used again
   // Working space of a rebuild, kept so that the rebuilds of a drag do not allocate.
@@ -156,8 +156,8 @@ void MarkSelection(std::vector<TWavSelect>& wavSel, const std::vector<TSub>& sub
 void CreatSelAndInd(CoverageMap& WavSel, std::vector<TSub>& Subs);
 
 /// Sets `SubCurr` to the entry at or before the play position `Position` (milliseconds).
-void InitializeSubCurr(const CoverageMap& WavSel, const std::vector<TSub>& Subs,
-                       int32_t Position, int32_t& SubCurr);
+void InitializeSubCurr(const CoverageMap& WavSel, const std::vector<TSub>& Subs, int32_t Position,
+                       int32_t& SubCurr);
 
 /// The map backs its cells as they are first touched: there is nothing to reserve. (Keeps the
 /// callers that ready a plain array for writing working with the map.)

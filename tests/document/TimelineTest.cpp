@@ -137,9 +137,9 @@ TEST(CoverageMap, AnswersAsAPlainArrayThroughAnyMixOfChanges) {
         case 1: {  // a fill, often back to blank over whole pages
           const int64_t from = uniform(-10, end);
           const int64_t to = from + uniform(-5, 3 * int64_t(PAGE));
+          const TWavSelect blankCell = uniform(0, 1) ? blank : TWavSelect{false, -1};
           const TWavSelect cell =
-              uniform(0, 1) ? plain.empty() ? blank : TWavSelect{false, -1}
-                            : TWavSelect{true, int32_t(uniform(0, 40))};
+              uniform(0, 1) ? blankCell : TWavSelect{true, int32_t(uniform(0, 40))};
           map.Fill(from, to, cell);
           for (int64_t s = std::max<int64_t>(from, 0); s <= std::min<int64_t>(to, cells - 1); ++s)
             plain[size_t(s)] = cell;
@@ -190,7 +190,8 @@ TEST(CoverageMap, CellsCostMemoryOnlyWhereTouched) {
   const size_t cells = 100 * PAGE;  // some 68 minutes
   CoverageMap map = MapOf(cells, {false, 0});
   std::vector<TSub> subs;
-  for (int32_t t = 0; t < int32_t(cells) / 2; t += 300) subs.push_back({0, 0, t, t + 200, "", false});
+  for (int32_t t = 0; t < int32_t(cells) / 2; t += 300)
+    subs.push_back({0, 0, t, t + 200, "", false});
   map.Rebuild({false, -1}, subs);
   EXPECT_EQ(map.PagesHeld(), 0u);
 
