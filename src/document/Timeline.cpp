@@ -19,7 +19,7 @@ CoverageMap::CoverageMap(const CoverageMap& other)
   m_pages.resize(other.m_pages.size());
   for (size_t p = 0; p < m_pages.size(); ++p) {
     if (!other.m_pages[p]) continue;
-    m_pages[p] = std::make_unique_for_overwrite<TWavSelect[]>(PAGE_CELLS);
+    m_pages[p] = std::make_unique<TWavSelect[]>(PAGE_CELLS);
     std::copy_n(other.m_pages[p].get(), PAGE_CELLS, m_pages[p].get());
   }
 }
@@ -79,7 +79,7 @@ TWavSelect* CoverageMap::Touch(size_t index) const {
   Page& page = m_pages[index];
   if (!page) {
     if (m_spare.empty()) {
-      page = std::make_unique_for_overwrite<TWavSelect[]>(PAGE_CELLS);
+      page = std::make_unique<TWavSelect[]>(PAGE_CELLS);
     } else {
       page = std::move(m_spare.back());
       m_spare.pop_back();
