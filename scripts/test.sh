@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test: the unit and end-to-end tests through
 # CTest (they replay the fuzzing corpus too), a short fuzzing run and the benchmark checks
-# (subtitle loading and saving; a split against a save; the waveform and speech-data builder on a
-# 60-minute WAV).
+# (subtitle loading and saving; a split against a save; what the coverage map costs; the
+# waveform and speech-data builder on a 60-minute WAV).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -11,4 +11,5 @@ ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure --parallel "$(nproc)"
 tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
 bench/check.sh
 bench/split_check.sh
+bench/map_check.sh
 bench/prepare_check.sh 60 --builder

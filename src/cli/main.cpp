@@ -97,6 +97,9 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
+/// How much printed text is put together before it is written.
+constexpr size_t OUTPUT_PIECE = 64 * 1024;
+
 const char* FormatName(int32_t f) { return f == FORMAT_SRT ? "srt" : f == FORMAT_SSA ? "ssa" : "ass"; }
 
 const char* EncodingName(const SubtitleDocument& d) {
@@ -104,12 +107,20 @@ const char* EncodingName(const SubtitleDocument& d) {
   return d.SubCodePage == CodePage::Gb18030 ? "gb18030" : "utf-8";
 }
 
+/// Prints the timeline. The text is written as it is put together, a piece at a time, so that
+/// a long timeline's text is never held whole beside the document.
 void PrintTimeline(const EditorState& st, bool json) {
+  std::string out;
+  const auto flush = [&out](size_t atLeast) {
+    if (out.size() < atLeast) return;
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    out.clear();
+  };
   if (json) {
-    std::string out = "{\"file\":" + JsonString(st.SubFileName) + ",\"format\":\"" +
-                      FormatName(st.SubFormat) + "\",\"layer\":" + std::to_string(st.SubLayer) +
-                      ",\"encoding\":\"" + EncodingName(st) + "\",\"current\":" +
-                      std::to_string(st.SubCurr) + ",\"entries\":[";
+    out = "{\"file\":" + JsonString(st.SubFileName) + ",\"format\":\"" +
+          FormatName(st.SubFormat) + "\",\"layer\":" + std::to_string(st.SubLayer) +
+          ",\"encoding\":\"" + EncodingName(st) + "\",\"current\":" +
+          std::to_string(st.SubCurr) + ",\"entries\":[";
     for (size_t i = 0; i < st.Subs.size(); ++i) {
       const TSub& s = st.Subs[i];
       if (i) out += ",";
@@ -117,18 +128,19 @@ void PrintTimeline(const EditorState& st, bool json) {
              ",\"out\":" + std::to_string(s.TimeOut) + ",\"in_text\":\"" +
              IntToTimeAssStr(s.TimeIn) + "\",\"out_text\":\"" + IntToTimeAssStr(s.TimeOut) +
              "\",\"text\":" + JsonString(s.Dialogue) + "}";
+      flush(OUTPUT_PIECE);
     }
     out += "]}\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    flush(0);
     return;
   }
-  std::string out;
   for (size_t i = 0; i < st.Subs.size(); ++i) {
     const TSub& s = st.Subs[i];
     out += std::to_string(i) + "\t" + IntToTimeAssStr(s.TimeIn) + "\t" +
            IntToTimeAssStr(s.TimeOut) + "\t" + s.Dialogue + "\n";
+    flush(OUTPUT_PIECE);
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  flush(0);
 }
 
 /// A progress bar on a terminal; nothing otherwise.

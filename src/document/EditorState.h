@@ -26,7 +26,7 @@ struct SubtitleDocument {
   std::vector<TSub> SubsBase;           ///< ASS/SSA: event ranges and times as last written
   std::vector<TAssOriginal> AssLines;   ///< ASS/SSA: every line of the file
   std::vector<TAssSort> AssEvents;      ///< ASS/SSA: the edited layer's events by time
-  std::vector<TWavSelect> WavSel;       ///< coverage map, one cell per centisecond
+  CoverageMap WavSel;                   ///< coverage map, one cell per centisecond
   int32_t SubCurr = 0;                  ///< current entry, -1 for an empty timeline
   bool SubDirty = false;                ///< changes not yet on disk
   int32_t SubFormat = FORMAT_ASS;       ///< FORMAT_SRT, FORMAT_SSA or FORMAT_ASS

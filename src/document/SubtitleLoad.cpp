@@ -300,6 +300,25 @@ bool ParseAss(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
   return true;
 }
 
+std::optional<size_t> MapSlots(const EditorState& st, const std::vector<TSub>& subs) {
+  if (st.SizeMapFromSubs) {
+    // Up to the latest out time, but no more than a day: entries past the map are still
+    // covered up to its last cell.
+    size_t slots = 0;
+    for (const auto& s : subs) slots = std::max<size_t>(slots, std::max(s.TimeOut, 0) + 1);
+    return std::min<size_t>(slots, 24 * 360000);
+  }
+  const auto wsSize = FileSizeOf(st.WsFileName);
+  if (!wsSize) return std::nullopt;
+  return static_cast<size_t>(*wsSize / 2);
+}
+
+void MakeCoverageMap(CoverageMap& map, size_t slots, const std::vector<TSub>& subs) {
+  // A fresh map is blank (false, 0); with entries, every cell not theirs is (false, -1).
+  map.assign(slots + 1000, TWavSelect{false, 0});
+  if (!subs.empty()) map.Rebuild(TWavSelect{false, -1}, subs);
+}
+
 bool SubtitleLoad(EditorState& st, int32_t Layer) {
   SubtitleDocument doc;
   doc.TmpFileName = st.BaseFileName + ".tmp";
@@ -402,22 +421,9 @@ bool SubtitleLoad(EditorState& st, int32_t Layer) {
     return notReady(doc.SubFileName + "\r" + LineNo(e.line()) + e.what());
   }
 
-  // The coverage map: one cell per slot of the sound, plus 10 s to spare.
-  size_t slots = 0;
-  if (st.SizeMapFromSubs) {
-    // Up to the latest out time, but no more than a day: entries past the map are still
-    // covered up to its last cell.
-    for (const auto& s : doc.Subs) slots = std::max<size_t>(slots, std::max(s.TimeOut, 0) + 1);
-    slots = std::min<size_t>(slots, 24 * 360000);
-  } else {
-    const auto wsSize = FileSizeOf(st.WsFileName);
-    if (!wsSize) return notReady(st.WsFileName + "\r" + "波形文件无法读取，请重新打开视频。");
-    slots = static_cast<size_t>(*wsSize / 2);
-  }
-  // The loaded document replaces the open one from here on; the old map's memory is reused.
-  doc.WavSel = std::move(st.WavSel);
-  doc.WavSel.assign(slots + 1000, doc.Subs.empty() ? TWavSelect{false, 0} : TWavSelect{false, -1});
-  MarkSelection(doc.WavSel, doc.Subs);
+  const auto slots = MapSlots(st, doc.Subs);
+  if (!slots) return notReady(st.WsFileName + "\r" + "波形文件无法读取，请重新打开视频。");
+  MakeCoverageMap(doc.WavSel, *slots, doc.Subs);
 
   static_cast<SubtitleDocument&>(st) = std::move(doc);
   st.Ctrl.LabeledEditLayer = layerBox;

@@ -58,6 +58,14 @@ bool ParseAss(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
 /// Removes every override block ("{\" up to the next "}") from an event text.
 std::string StripOverrides(std::string text);
 
+/// The slots of the coverage map a load makes: those of the waveform file (nothing when it
+/// cannot be had), or without one (SizeMapFromSubs) up to the latest out time of `subs`, at most
+/// a day.
+std::optional<size_t> MapSlots(const EditorState& st, const std::vector<TSub>& subs);
+
+/// The coverage map of a load: `slots` + 1000 cells (10 s to spare), the cells of `subs` marked.
+void MakeCoverageMap(CoverageMap& map, size_t slots, const std::vector<TSub>& subs);
+
 /// Loads the subtitle file beside the video (BaseFileName + ".ass", ".ssa" or ".srt", or a new
 /// ASS file) into the editor state, editing ASS/SSA layer `Layer`. On failure the message is
 /// shown, the start screen shows not-ready, the previous document stays and false is returned.

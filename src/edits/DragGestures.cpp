@@ -182,24 +182,28 @@ void PaintWavMouseUp(EditorState& st) {
 
 void MoveBehind(EditorState& st, int32_t head, int32_t step) {
   const int64_t count = static_cast<int64_t>(st.Subs.size());
-  if (head < 0 || head >= count || st.ActiveSub >= count) return;
-  // The block moves as one piece and stops at time 0 and at MAX_TIME, so that no time turns
-  // negative or wraps around and the entries keep their lengths and gaps.
-  int64_t lowest = std::numeric_limits<int64_t>::max();
-  int64_t highest = std::numeric_limits<int64_t>::min();
-  for (int64_t i = head; i < count; ++i) {
-    const TSub& s = st.Subs[size_t(i)];
-    lowest = std::min<int64_t>({lowest, s.TimeIn, s.TimeOut});
-    highest = std::max<int64_t>({highest, s.TimeIn, s.TimeOut});
-  }
-  const int64_t earliest = -std::max<int64_t>(lowest, 0);
-  const int64_t latest = std::max<int64_t>(MAX_TIME - highest, 0);
-  const int32_t shift = static_cast<int32_t>(std::clamp<int64_t>(step, earliest, latest));
-  for (int64_t i = head; i < count; ++i) {
-    TSub& s = st.Subs[size_t(i)];
-    s.TimeIn += shift;
-    s.TimeOut += shift;
-    s.Changed = true;
+  if (head < 0 || st.ActiveSub >= count) return;
+  // A head past the last entry (a queue drag of the last entry) moves nothing, but the map is
+  // rebuilt all the same: the rebuild also clears cells earlier edits left behind.
+  if (head < count) {
+    // The block moves as one piece and stops at time 0 and at MAX_TIME, so that no time turns
+    // negative or wraps around and the entries keep their lengths and gaps.
+    int64_t lowest = std::numeric_limits<int64_t>::max();
+    int64_t highest = std::numeric_limits<int64_t>::min();
+    for (int64_t i = head; i < count; ++i) {
+      const TSub& s = st.Subs[size_t(i)];
+      lowest = std::min<int64_t>({lowest, s.TimeIn, s.TimeOut});
+      highest = std::max<int64_t>({highest, s.TimeIn, s.TimeOut});
+    }
+    const int64_t earliest = -std::max<int64_t>(lowest, 0);
+    const int64_t latest = std::max<int64_t>(MAX_TIME - highest, 0);
+    const int32_t shift = static_cast<int32_t>(std::clamp<int64_t>(step, earliest, latest));
+    for (int64_t i = head; i < count; ++i) {
+      TSub& s = st.Subs[size_t(i)];
+      s.TimeIn += shift;
+      s.TimeOut += shift;
+      s.Changed = true;
+    }
   }
   FinishManyMoved(st);
 }

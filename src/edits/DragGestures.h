@@ -28,7 +28,8 @@ StripCursor PaintWavMouseMove(EditorState& st, Modifiers keys, int32_t x, int32_
 /// Button released: finishes an elastic drag and ends any drag.
 void PaintWavMouseUp(EditorState& st);
 
-/// Shifts entries head .. last by `step` slots, no limits; rebuilds the coverage map.
+/// Shifts entries head .. last by `step` slots, no limits; rebuilds the coverage map (also for
+/// a head past the last entry, which shifts nothing).
 void MoveBehind(EditorState& st, int32_t head, int32_t step);
 
 /// Rescales every entry after the first about TimeIn(0) so that the active entry's TimeIn

@@ -545,17 +545,7 @@ void TakeImageAsLoaded(EditorState& st, const std::vector<EventKey>& sorted,
     sub.Changed = false;
   }
 
-  // The coverage map: one cell per slot of the sound (or up to the latest out point when there
-  // is no waveform, at most a day), plus 10 s to spare.
-  size_t slots = 0;
-  if (st.SizeMapFromSubs) {
-    for (const TSub& sub : st.Subs) slots = std::max<size_t>(slots, std::max(sub.TimeOut, 0) + 1);
-    slots = std::min<size_t>(slots, 24 * 360000);
-  } else {
-    slots = static_cast<size_t>(FileSizeOf(st.WsFileName).value_or(0) / 2);
-  }
-  st.WavSel.assign(slots + 1000, TWavSelect{false, -1});
-  MarkSelection(st.WavSel, st.Subs);
+  MakeCoverageMap(st.WavSel, MapSlots(st, st.Subs).value_or(0), st.Subs);
 
   st.SubUtf8Bom = true;
   st.SubCodePage = CodePage::Utf8;

@@ -162,6 +162,32 @@ rule3 "F on a before a short b" 00:00:02,000 00:00:03,600 1500 F \
 rule3 "S on b after a short a" 00:00:01,600 00:00:04,000 3500 S \
   $'0\t0:00:01.00\t0:00:01.60\ta\n1\t0:00:02.80\t0:00:03.80\tb'
 
+# --- a queue drag of the last subtitle rebuilds the coverage map -------------------------------
+# Two cuts of a's out point (into b, then back) leave b's first slots marked free; the queue
+# drag of c, the last subtitle, rebuilds the map, so the play position at 3.2 s lies in b again
+# and C joins b onto a.
+Q="$WORK/queue last"
+mkdir -p "$Q"
+: > "$Q/v.mp4"
+side_files "$Q/v" 6000
+printf '1\r\n00:00:01,000 --> 00:00:02,000\r\na\r\n\r\n2\r\n00:00:03,000 --> 00:00:04,000\r\nb\r\n\r\n3\r\n00:00:06,000 --> 00:00:07,000\r\nc\r\n\r\n' > "$Q/v.srt"
+cat > "$Q/session.txt" <<'EOF'
+media 0:01:00.00
+framerate 25
+active 0
+cut out 0:00:03.50
+cut out 0:00:02.50
+active 2
+drag queue 512 502
+seek 0:00:03.20
+active 1
+key C
+EOF
+cli edit "$Q/v.mp4" "$Q/session.txt" 2>/dev/null
+check "queue drag of the last subtitle exit" 0 $?
+check "queue drag of the last subtitle, then a join" \
+  $'0\t0:00:01.00\t0:00:04.00\tab\n1\t0:00:05.90\t0:00:06.90\tc' "$(cli show "$Q/v.mp4")"
+
 # --- the batch tools --------------------------------------------------------------------------------
 B="$WORK/batch"
 mkdir -p "$B"

@@ -339,6 +339,29 @@ TEST(SubtitleLoad, SizesTheMapFromTheTimelineWithoutAWaveform) {
   EXPECT_EQ(f.st.WavSel[0].SubIndex, 0);
 }
 
+// Entries 15 hours in: the map spans 15 hours of slots, but a load takes memory for none of
+// its cells; a cell read takes its page alone, and the answers are a full marking's.
+TEST(SubtitleLoad, TheMapTakesNoMemoryForItsCellsUntilTheyAreRead) {
+  Fixture f;
+  f.st.SizeMapFromSubs = true;
+  WriteBytes(f.File(".srt"), CrLf({"1", "15:00:01,000 --> 15:00:02,000", "a", "", "2",
+                                   "15:00:03,000 --> 15:00:04,500", "b", ""}));
+  ASSERT_TRUE(SubtitleLoad(f.st, 0));
+  const CoverageMap& map = f.st.WavSel;
+  ASSERT_EQ(map.size(), 5400451u + 1000u);  // up to the last out time, and 10 s
+  EXPECT_EQ(map.PagesHeld(), 0u);
+  EXPECT_EQ(map[0], (TWavSelect{false, -1}));
+  EXPECT_EQ(map[5400099], (TWavSelect{false, -1}));
+  EXPECT_EQ(map.PagesHeld(), 0u);
+  EXPECT_EQ(map[5400100], (TWavSelect{true, 0}));
+  EXPECT_EQ(map[5400200], (TWavSelect{true, 0}));
+  EXPECT_EQ(map[5400201], (TWavSelect{false, -1}));
+  EXPECT_EQ(map[5400300], (TWavSelect{true, 1}));
+  EXPECT_EQ(map[5400450], (TWavSelect{true, 1}));
+  EXPECT_EQ(map[5400451], (TWavSelect{false, -1}));
+  EXPECT_EQ(map.PagesHeld(), 1u);
+}
+
 /// A load that fails must say where and why, and leave the document that was open.
 TEST(SubtitleLoad, FailuresKeepThePreviousDocument) {
   struct Case {

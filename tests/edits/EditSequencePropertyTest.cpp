@@ -304,8 +304,8 @@ class EditSequence {
       const int32_t step = Rand(-std::min(minIn, 2000), 2000);
       m_op = "MoveBehind(" + std::to_string(head) + ", " + std::to_string(step) + ")";
       MoveBehind(st, head, step);
-      // An empty shift (head past the last entry) leaves the map as it was.
-      mapRebuilt = head >= 0 && head < Count() && st.ActiveSub < Count();
+      // Also an empty shift (head past the last entry) rebuilds the map.
+      mapRebuilt = head >= 0 && st.ActiveSub < Count();
     } else if (op < 51) {
       // The pointer stays on the strip: the active entry moves by at most half its time, so
       // the scale stays positive.
@@ -436,12 +436,10 @@ class EditSequence {
         x = std::max(x, x0 - minIn / 2);
       }
       m_op += " to " + std::to_string(x);
-      // A queue step to the left moves the active entry and then shifts the entries after it,
-      // which rebuilds the map only when there are any.
-      const int32_t delta =
-          valid ? (x - st.DragStartX) - (st.Subs[size_t(a)].TimeIn - st.DragStartIn) : 0;
+      // Every queue step rebuilds the map, also one to the left with the last entry active,
+      // which moves the active entry and then shifts the none after it.
       PaintWavMouseMove(st, keys, x, Rand(0, 100));
-      rebuilt = st.Dragging && st.DragMode == 1 && valid && (delta > 0 || a + 1 < Count());
+      rebuilt = st.Dragging && st.DragMode == 1 && valid;
       if (HasFailure()) return false;
     }
     const bool elasticEnd = st.Dragging && st.DragMode == 2 && valid;

@@ -325,7 +325,7 @@ void RunCuts(const std::vector<CutCase>& cases, void (*setup)(EditorState&) = nu
   for (const auto& c : cases) {
     EditorState st = CutState();
     if (setup) setup(st);
-    const auto mapBefore = st.WavSel;
+    const auto mapBefore = st.WavSel.Cells();
     const TSub oldSub = st.Subs[1];
     (c.cutIn ? CutInAt : CutOutAt)(st, c.point);
     const TSub& sub = st.Subs[1];
@@ -336,7 +336,7 @@ void RunCuts(const std::vector<CutCase>& cases, void (*setup)(EditorState&) = nu
     EXPECT_FALSE(st.Subs[2].Changed) << c.name;
     EXPECT_TRUE(st.SubDirty) << c.name;
     EXPECT_EQ(st.ViewMarker, -99.0) << c.name;
-    ExpectMap(st.WavSel, MapAfterCut(mapBefore, oldSub, sub, 1), c.name);
+    ExpectMap(st.WavSel.Cells(), MapAfterCut(mapBefore, oldSub, sub, 1), c.name);
 
     // The play edges are those of the edited timeline.
     EditorState fresh = st;
@@ -466,7 +466,7 @@ TEST(CutAt, OnABoundaryNothingFurtherHappens) {
     EditorState st = CutState();
     if (c.snapToIn) st.AiBegin[2000] = 5;
     st.Ctrl.chkBoxAIenable = c.snapToIn;
-    const auto mapBefore = st.WavSel;
+    const auto mapBefore = st.WavSel.Cells();
     c.cut(st, c.point);
     EXPECT_EQ(st.Subs[1].TimeIn, 2000) << c.name;
     EXPECT_EQ(st.Subs[1].TimeOut, 2080) << c.name;
@@ -474,7 +474,7 @@ TEST(CutAt, OnABoundaryNothingFurtherHappens) {
     EXPECT_EQ(st.ViewMarker, 0.0) << c.name;
     EXPECT_EQ(st.CurBegin, -7) << c.name;
     EXPECT_EQ(st.NextEnd, -7) << c.name;
-    ExpectMap(st.WavSel, mapBefore, c.name);
+    ExpectMap(st.WavSel.Cells(), mapBefore, c.name);
   }
 }
 
@@ -482,7 +482,7 @@ TEST(CutAt, WithoutAnActiveEntryNothingHappens) {
   for (int32_t active : {-1, 3, 100}) {
     EditorState st = CutState();
     st.ActiveSub = active;
-    const auto mapBefore = st.WavSel;
+    const auto mapBefore = st.WavSel.Cells();
     CutInAt(st, 2010);
     CutOutAt(st, 2060);
     for (const auto& sub : st.Subs) EXPECT_FALSE(sub.Changed) << active;
@@ -490,7 +490,7 @@ TEST(CutAt, WithoutAnActiveEntryNothingHappens) {
     EXPECT_EQ(st.Subs[1].TimeOut, 2080) << active;
     EXPECT_FALSE(st.SubDirty) << active;
     EXPECT_EQ(st.ViewMarker, 0.0) << active;
-    ExpectMap(st.WavSel, mapBefore, std::to_string(active));
+    ExpectMap(st.WavSel.Cells(), mapBefore, std::to_string(active));
   }
 }
 
