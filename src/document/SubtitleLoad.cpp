@@ -218,6 +218,12 @@ void ParseSrt(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
 
 bool ParseAss(const std::vector<std::string>& lines, int32_t minGap, int32_t savedSubCurr,
               int32_t layer, SubtitleDocument& doc) {
+  std::vector<std::string> copy = lines;
+  return ParseAss(std::move(copy), minGap, savedSubCurr, layer, doc);
+}
+
+bool ParseAss(std::vector<std::string>&& lines, int32_t minGap, int32_t savedSubCurr,
+              int32_t layer, SubtitleDocument& doc) {
   const bool anyEvent = std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
     return l.find(EVENT_PREFIX) != std::string::npos;
   });
@@ -226,8 +232,10 @@ bool ParseAss(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
   for (size_t j = 0; j < lines.size(); ++j) {
     TAssOriginal& a = doc.AssLines[j];
     a.index = static_cast<int32_t>(j);
-    a.Original = lines[j];
-    if (!IsEventLine(lines[j])) continue;
+    if (!IsEventLine(lines[j])) {
+      a.Original = std::move(lines[j]);
+      continue;
+    }
 
     a.Layer = EventLayer(lines[j]);
     std::string_view s = lines[j];
@@ -249,7 +257,10 @@ bool ParseAss(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
     }
     a.Dialogue = std::string(t);
     a.DoNotCare = std::string(s.substr(0, s.size() - t.size()));
+    // The line itself is taken, not copied: a long file's text is not held twice.
+    a.Original = std::move(lines[j]);
   }
+  std::vector<std::string>().swap(lines);
 
   // The layer to edit: the one asked for, or the next lower one that has events.
   std::vector<int32_t> events;
@@ -406,7 +417,7 @@ bool SubtitleLoad(EditorState& st, int32_t Layer) {
                         "（箭头两边各有一个空格）。文件没有载入，也不会被改动。");
       }
     } else {
-      if (!ParseAss(text.Lines, minGap, savedSubCurr, Layer, doc)) {
+      if (!ParseAss(std::move(text.Lines), minGap, savedSubCurr, Layer, doc)) {
         const std::string layerText = std::to_string(Layer);
         return notReady(doc.SubFileName + "中的" + layerText.substr(layerText.size() - 1) +
                         "层没有可用的对白，请复核。" + "\r" +

@@ -54,6 +54,9 @@ void ParseSrt(const std::vector<std::string>& lines, int32_t minGap, int32_t sav
 /// LoadError for a line that cannot be read.
 bool ParseAss(const std::vector<std::string>& lines, int32_t minGap, int32_t savedSubCurr,
               int32_t layer, SubtitleDocument& doc);
+/// The same, taking the lines (left empty) into AssLines instead of copying them.
+bool ParseAss(std::vector<std::string>&& lines, int32_t minGap, int32_t savedSubCurr,
+              int32_t layer, SubtitleDocument& doc);
 
 /// Removes every override block ("{\" up to the next "}") from an event text.
 std::string StripOverrides(std::string text);
