@@ -3,6 +3,7 @@
 #   our ASS load            / libass parsing the same bytes   <= 2.0
 #   save of one change (ASS) / plain fwrite of as many bytes   <= 3.0
 #   save of one change (SRT) / plain fwrite of as many bytes   <= 3.0
+#   override removal on a 4 MiB line / on a 1 MiB line          <= 6.0 (linear: 4)
 # A save must reach the disk (fsync, rename, sync of the folder), and where the disk makes that
 # durable write alone cost about 3 plain writes, no save can meet the plain-write target. The
 # target gives a save two plain writes' time for its own work beyond writing; so a save also
@@ -30,7 +31,8 @@ if ! "$BIN" --benchmark_format=json --benchmark_repetitions=9 \
   exit 2
 fi
 
-python3 - "$json" <<'PY'
+status=0
+python3 - "$json" <<'PY' || status=$?
 import json
 import sys
 
@@ -94,3 +96,29 @@ for fmt in ("ass", "srt"):
 
 sys.exit(1 if missed else 0)
 PY
+[ "$status" -eq 2 ] && exit 2
+
+# Removing override blocks from a line made of nothing else must take time in proportion to the
+# line: four times the bytes, at most six times the time (a pass per block would take sixteen).
+TEXT_BIN="$BUILD_DIR/bin/text_bench"
+if [ ! -x "$TEXT_BIN" ] || ! "$TEXT_BIN" --benchmark_format=json --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true >"$json"; then
+  echo "check.sh: $TEXT_BIN failed" >&2
+  exit 2
+fi
+python3 - "$json" <<'PY' || status=$((status > 0 ? status : $?))
+import json
+import sys
+
+times = {}
+for b in json.load(open(sys.argv[1], encoding="utf-8"))["benchmarks"]:
+    if b.get("aggregate_name") == "median":
+        times[b["run_name"]] = b["cpu_time"]
+small, large = times["BM_StripOverridesPairs/1048576"], times["BM_StripOverridesPairs/4194304"]
+ratio = large / small
+ok = ratio <= 6.0
+print(f"  {'override removal, 4 MiB / 1 MiB line':<40} {ratio:6.2f}  "
+      f"({large:.2f} ms / {small:.2f} ms)   target <= 6.0  {'ok' if ok else 'MISSED'}")
+sys.exit(0 if ok else 1)
+PY
+exit "$status"
