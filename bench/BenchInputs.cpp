@@ -1,5 +1,8 @@
 #include "BenchInputs.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -123,6 +126,15 @@ std::string MakeSrtFile() {
     lines.emplace_back();
   }
   return EncodeTextFile(lines, /*utf8Bom=*/true, CodePage::Utf8);
+}
+
+std::filesystem::path MakeScratchDir(const std::string& prefix) {
+  const char* parent = std::getenv("TAMSEL_BENCH_DIR");
+  const std::filesystem::path root =
+      parent && *parent ? std::filesystem::path(parent) : std::filesystem::temp_directory_path();
+  const std::filesystem::path dir = root / (prefix + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  return dir;
 }
 
 }  // namespace tamsel::bench

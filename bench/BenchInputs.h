@@ -2,6 +2,7 @@
 
 // The subtitle files the benchmarks work on, generated alike in every run.
 
+#include <filesystem>
 #include <string>
 
 namespace tamsel::bench {
@@ -18,5 +19,9 @@ std::string MakeAssFile();
 
 /// An SRT file of one- and two-line entries, 2-3 s apart.
 std::string MakeSrtFile();
+
+/// A new folder `prefix` + the process id under TAMSEL_BENCH_DIR (the system's temporary folder
+/// when not set), for a benchmark's files.
+std::filesystem::path MakeScratchDir(const std::string& prefix);
 
 }  // namespace tamsel::bench

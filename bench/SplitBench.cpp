@@ -110,15 +110,6 @@ void BM_SaveAssOneChange(benchmark::State& state) {
 BENCHMARK(BM_SplitAss)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SaveAssOneChange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-/// A new folder under TAMSEL_BENCH_DIR (the system's temporary folder when not set).
-std::filesystem::path MakeScratchDir() {
-  const char* parent = std::getenv("TAMSEL_BENCH_DIR");
-  const std::filesystem::path root =
-      parent && *parent ? std::filesystem::path(parent) : std::filesystem::temp_directory_path();
-  const std::filesystem::path dir = root / ("tamsel-split-bench-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  return dir;
-}
 
 }  // namespace
 
@@ -127,7 +118,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   int rc = 0;
   try {
-    g_dir = MakeScratchDir();
+    g_dir = bench::MakeScratchDir("tamsel-split-bench-");
     g_assBytes = bench::MakeAssFile();
     benchmark::AddCustomContext("data_dir", FromPath(g_dir));
     benchmark::AddCustomContext("ass_bytes", std::to_string(g_assBytes.size()));

@@ -275,15 +275,6 @@ std::string SavedBytes(Format f) {
   return ReadFileBytes(base + Extension(f));
 }
 
-/// A new folder under TAMSEL_BENCH_DIR (the system's temporary folder when not set).
-std::filesystem::path MakeScratchDir() {
-  const char* parent = std::getenv("TAMSEL_BENCH_DIR");
-  const std::filesystem::path root =
-      parent && *parent ? std::filesystem::path(parent) : std::filesystem::temp_directory_path();
-  const std::filesystem::path dir = root / ("tamsel-bench-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  return dir;
-}
 
 }  // namespace
 
@@ -292,7 +283,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   int rc = 0;
   try {
-    g_inputs.Dir = MakeScratchDir();
+    g_inputs.Dir = bench::MakeScratchDir("tamsel-bench-");
     g_inputs.AssBytes = MakeAssFile();
     g_inputs.SrtBytes = MakeSrtFile();
     g_inputs.SavedAss = SavedBytes(Format::Ass);

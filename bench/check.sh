@@ -17,19 +17,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BUILD_DIR=${BUILD_DIR:-build}
-BIN="$BUILD_DIR/bin/subtitle_bench"
-if [ ! -x "$BIN" ]; then
-  echo "check.sh: $BIN not found; build first (scripts/build.sh)" >&2
-  exit 2
-fi
-
+SCRIPT=check.sh
+# shellcheck source=common.sh
+source bench/common.sh
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
-if ! "$BIN" --benchmark_format=json --benchmark_repetitions=9 \
-    --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true "$@" >"$json"; then
-  echo "check.sh: $BIN failed" >&2
-  exit 2
-fi
+run_benchmark subtitle_bench "$json" "$@"
 
 status=0
 python3 - "$json" <<'PY' || status=$?
@@ -100,12 +93,7 @@ PY
 
 # Removing override blocks from a line made of nothing else must take time in proportion to the
 # line: four times the bytes, at most six times the time (a pass per block would take sixteen).
-TEXT_BIN="$BUILD_DIR/bin/text_bench"
-if [ ! -x "$TEXT_BIN" ] || ! "$TEXT_BIN" --benchmark_format=json --benchmark_repetitions=5 \
-    --benchmark_report_aggregates_only=true >"$json"; then
-  echo "check.sh: $TEXT_BIN failed" >&2
-  exit 2
-fi
+run_benchmark text_bench "$json"
 python3 - "$json" <<'PY' || status=$((status > 0 ? status : $?))
 import json
 import sys

@@ -13,19 +13,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BUILD_DIR=${BUILD_DIR:-build}
-BIN="$BUILD_DIR/bin/split_bench"
-if [ ! -x "$BIN" ]; then
-  echo "split_check.sh: $BIN not found; build first (scripts/build.sh)" >&2
-  exit 2
-fi
-
+SCRIPT=split_check.sh
+# shellcheck source=common.sh
+source bench/common.sh
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
-if ! "$BIN" --benchmark_format=json --benchmark_repetitions=9 \
-    --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true "$@" >"$json"; then
-  echo "split_check.sh: $BIN failed" >&2
-  exit 2
-fi
+run_benchmark split_bench "$json" "$@"
 
 python3 - "$json" <<'PY'
 import json

@@ -62,18 +62,20 @@ int LineOfByte(std::string_view bytes, size_t offset) {
   return line;
 }
 
-/// The same for UTF-16 code units.
-int LineOfUnit(std::string_view bytes, size_t offset, bool bigEndian) {
-  int line = 1;
-  for (size_t i = 0; i + 1 < bytes.size() && i < offset; i += 2) {
-    unsigned u = bigEndian ? (uint8_t(bytes[i]) << 8 | uint8_t(bytes[i + 1]))
-                           : (uint8_t(bytes[i + 1]) << 8 | uint8_t(bytes[i]));
-    unsigned next = 0;
-    if (i + 3 < bytes.size()) {
-      next = bigEndian ? (uint8_t(bytes[i + 2]) << 8 | uint8_t(bytes[i + 3]))
-                       : (uint8_t(bytes[i + 3]) << 8 | uint8_t(bytes[i + 2]));
+/// The same for UTF-16 or UTF-32 code units (`width` 2 or 4 bytes).
+int LineOfUnit(std::string_view bytes, size_t offset, bool bigEndian, size_t width) {
+  const auto unit = [&](size_t i) -> uint32_t {
+    if (i + width > bytes.size()) return 0;
+    uint32_t u = 0;
+    for (size_t k = 0; k < width; ++k) {
+      u = u << 8 | uint8_t(bytes[bigEndian ? i + k : i + width - 1 - k]);
     }
-    if (u == '\n' || (u == '\r' && next != '\n')) ++line;
+    return u;
+  };
+  int line = 1;
+  for (size_t i = 0; i + width <= bytes.size() && i < offset; i += width) {
+    const uint32_t u = unit(i);
+    if (u == '\n' || (u == '\r' && unit(i + width) != '\n')) ++line;
   }
   return line;
 }
@@ -88,22 +90,6 @@ bool LooksLikeUtf16(std::string_view bytes) {
   const size_t units = n / 2;
   const auto one = [&](size_t many, size_t few) { return many >= 2 && many * 4 >= units && few * 16 < units; };
   return one(zeros[0], zeros[1]) || one(zeros[1], zeros[0]);
-}
-
-/// The same for UTF-32 code units.
-int LineOfUnit32(std::string_view bytes, size_t offset, bool bigEndian) {
-  int line = 1;
-  auto unit = [&](size_t i) -> uint32_t {
-    if (i + 3 >= bytes.size()) return 0;
-    const auto b = [&](size_t k) { return uint32_t(uint8_t(bytes[i + k])); };
-    return bigEndian ? (b(0) << 24 | b(1) << 16 | b(2) << 8 | b(3))
-                     : (b(3) << 24 | b(2) << 16 | b(1) << 8 | b(0));
-  };
-  for (size_t i = 0; i + 3 < bytes.size() && i < offset; i += 4) {
-    const uint32_t u = unit(i);
-    if (u == '\n' || (u == '\r' && unit(i + 4) != '\n')) ++line;
-  }
-  return line;
 }
 
 }  // namespace
@@ -211,25 +197,21 @@ DecodedText DecodeTextFile(std::string_view bytes) {
     out.Lines = SplitLines(body);
     return out;
   }
-  if (bytes.size() >= 4 && (bytes.substr(0, 4) == std::string_view("\xFF\xFE\0\0", 4) ||
-                            bytes.substr(0, 4) == std::string_view("\0\0\xFE\xFF", 4))) {
-    const bool be = bytes[0] == '\0';
-    out.Utf32 = true;
-    std::string_view body = bytes.substr(4);
+  // A UTF-32 mark begins like a UTF-16 one: it is looked for first.
+  const bool utf32 = bytes.size() >= 4 && (bytes.substr(0, 4) == std::string_view("\xFF\xFE\0\0", 4) ||
+                                           bytes.substr(0, 4) == std::string_view("\0\0\xFE\xFF", 4));
+  const bool utf16 = !utf32 && bytes.size() >= 2 &&
+                     (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF");
+  if (utf32 || utf16) {
+    const size_t width = utf32 ? 4 : 2;
+    const bool be = bytes[0] != '\xFF';
+    (utf32 ? out.Utf32 : out.Utf16) = true;
+    const std::string_view body = bytes.substr(width);
+    const std::string name = utf32 ? "UTF-32" : "UTF-16";
     size_t bad = 0;
-    if (!Convert("UTF-8", be ? "UTF-32BE" : "UTF-32LE", body, utf8, &bad)) {
-      throw TextDecodeError(LineOfUnit32(body, bad, be), "文件标明为UTF-32，但这一行含有无效的UTF-32数据");
-    }
-    out.Lines = SplitLines(utf8);
-    return out;
-  }
-  if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
-    const bool be = bytes[0] == '\xFE';
-    out.Utf16 = true;
-    std::string_view body = bytes.substr(2);
-    size_t bad = 0;
-    if (!Convert("UTF-8", be ? "UTF-16BE" : "UTF-16LE", body, utf8, &bad)) {
-      throw TextDecodeError(LineOfUnit(body, bad, be), "文件标明为UTF-16，但这一行含有无效的UTF-16数据");
+    if (!Convert("UTF-8", (name + (be ? "BE" : "LE")).c_str(), body, utf8, &bad)) {
+      throw TextDecodeError(LineOfUnit(body, bad, be, width),
+                            "文件标明为" + name + "，但这一行含有无效的" + name + "数据");
     }
     out.Lines = SplitLines(utf8);
     return out;
