@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #endif
 
+#include "ChildProcess.h"
 #include "FileIo.h"
 #include "Prefault.h"
 
@@ -390,6 +391,7 @@ class WsSampleWork {
     // WAV file counts as finished.
     if (m_p == 0) {
       WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
+      KillPoint("ws-written");
       speechDone();
       WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
       return;
@@ -414,9 +416,12 @@ class WsSampleWork {
     }
     progress.Show(LABEL_SAVE);
     progress.Raise(99);
+    KillPoint("adjusted");
     if (adjust) CloseAndReplace(std::move(wav), path);
+    KillPoint("wav-swapped");
     speechDone();
     WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
+    KillPoint("ws-written");
     WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
     progress.Raise(100);
   }

@@ -61,6 +61,7 @@ bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress,
         const int position = std::min(66, 4 + static_cast<int>(62.0 * *size / expected));
         if (position > shown) progress("等待WAV生成……", shown = position);
         if (follower) follower->Follow(partial);
+        if (*size > 100000) KillPoint("extracting");
       });
   std::error_code ec;
   if (!run.started || run.exitCode != 0 || !FileExists(partial)) {
@@ -69,12 +70,14 @@ bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress,
     st.Tell(st.WavFileName + "无法生成，请手工转换。" + (why.empty() ? "" : "\r" + why));
     return false;
   }
+  KillPoint("extracted");
   std::filesystem::rename(ToPath(partial), ToPath(st.WavFileName), ec);
   if (ec) {
     std::filesystem::remove(ToPath(partial), ec);
     st.Tell(st.WavFileName + "无法生成，请手工转换。\r" + ec.message());
     return false;
   }
+  KillPoint("wav-placed");
   progress("等待WAV生成……", 66);
   return true;
 }
@@ -197,6 +200,7 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
       return false;
     }
   }
+  KillPoint("ai-written");
   SubtitleLoad(st, LayerBoxValue(st.Ctrl));
   progress("", 0);
   CheckFileReady(st);

@@ -50,6 +50,16 @@ std::string FindProgram(const std::string& name) {
   return "";
 }
 
+void KillPoint(const char* name) {
+  static const char* const wanted = std::getenv("TAMSEL_KILL_AT");
+  if (!wanted || std::string_view(wanted) != name) return;
+#ifdef _WIN32
+  TerminateProcess(GetCurrentProcess(), 137);
+#else
+  raise(SIGKILL);
+#endif
+}
+
 std::string QuoteWindowsArgument(std::string_view arg) {
   // Only spaces, tabs, quotes and backslashes matter, and no byte of a multi-byte UTF-8
   // character is one of them, so the UTF-8 text is quoted as it stands.

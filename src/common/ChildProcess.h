@@ -23,6 +23,11 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 /// The full path of a program: beside our executable first, then on the PATH ("" when none).
 std::string FindProgram(const std::string& name);
 
+/// A named point of a long job where the recovery tests kill the process: when the environment
+/// variable TAMSEL_KILL_AT holds `name`, the process ends here at once, without any clean-up,
+/// as a crash or a kill by the user would leave things. Does nothing otherwise.
+void KillPoint(const char* name);
+
 /// One argument of a Windows command line, quoted so that the child's C runtime splits the line
 /// back into exactly this argument (the rules of CommandLineToArgvW).
 std::string QuoteWindowsArgument(std::string_view arg);
