@@ -1,5 +1,6 @@
 #include "VideoPreparation.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -7,6 +8,7 @@
 
 #include "ChildProcess.h"
 #include "FileIo.h"
+#include "FileLock.h"
 #include "SubtitleLoad.h"
 #include "TransformWs.h"
 
@@ -42,15 +44,45 @@ void NotReadyPictures(EditorState& st) {
   st.Pictures.ImageReadyGo = false;
 }
 
-/// Runs the converter into a temporary file and puts it in place only when it finished well.
-/// The side files are built behind the converter, on the part already written, when `follower`
-/// is given.
+/// A folder of our own for the converter's output, removed with what the converter left in it.
+class ConverterFolder {
+ public:
+  explicit ConverterFolder(const std::string& wav)
+      : m_folder(CreateNewFolder(wav + ".part-")),
+        m_file(FromPath(ToPath(m_folder) / "sound.wav")) {}
+  ConverterFolder(const ConverterFolder&) = delete;
+  ConverterFolder& operator=(const ConverterFolder&) = delete;
+  ~ConverterFolder() {
+    std::error_code ec;
+    std::filesystem::remove(ToPath(m_file), ec);
+    std::filesystem::remove(ToPath(m_folder), ec);  // only when empty
+  }
+  /// The file the converter writes.
+  const std::string& File() const { return m_file; }
+
+ private:
+  std::string m_folder;
+  std::string m_file;
+};
+
+/// Runs the converter and gives its WAV file the name WavFileName only when it finished well.
+/// The converter writes into a new folder beside the video that only we may write, so no name
+/// it opens can be a link or someone else's file, and the finished file takes its name only
+/// when nothing has it. The side files are built behind the converter, on the part already
+/// written, when `follower` is given.
 bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress,
                   WsFollower* follower) {
   const std::string converter = FindProgram("ffmpeg");
   const ConverterVariant& variant =
       ConverterVariants()[ChooseVariant(seconds, SizeLimitMegabytes(st.Ctrl.RadioGroupWavSize))];
-  const std::string partial = st.WavFileName + ".part";
+  std::optional<ConverterFolder> folder;
+  try {
+    folder.emplace(st.WavFileName);
+  } catch (const FileError& e) {
+    st.Tell(st.WavFileName + "无法生成，请手工转换。\r" + e.path() + "：" + e.what());
+    return false;
+  }
+  const std::string& partial = folder->File();
   const double expected = static_cast<double>(seconds) * variant.Channels * variant.Rate * 2;
   progress("等待WAV生成……", 3);
   int shown = 3;
@@ -63,18 +95,16 @@ bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress,
         if (follower) follower->Follow(partial);
         if (*size > 100000) KillPoint("extracting");
       });
-  std::error_code ec;
   if (!run.started || run.exitCode != 0 || !FileExists(partial)) {
-    std::filesystem::remove(ToPath(partial), ec);
     std::string why = run.started ? Tail(run.errors) : "无法启动" + converter + "：" + run.errors;
     st.Tell(st.WavFileName + "无法生成，请手工转换。" + (why.empty() ? "" : "\r" + why));
     return false;
   }
   KillPoint("extracted");
-  std::filesystem::rename(ToPath(partial), ToPath(st.WavFileName), ec);
-  if (ec) {
-    std::filesystem::remove(ToPath(partial), ec);
-    st.Tell(st.WavFileName + "无法生成，请手工转换。\r" + ec.message());
+  if (const int err = RenameWithoutReplacing(partial, st.WavFileName)) {
+    st.Tell(st.WavFileName + "无法生成，请手工转换。\r" +
+            (err == EEXIST ? "转换期间出现了同名的文件，没有替换它。"
+                           : std::error_code(err, std::generic_category()).message()));
     return false;
   }
   KillPoint("wav-placed");
@@ -163,6 +193,19 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
   st.WsFileName = st.BaseFileName + ".ws";
   st.AiFileName = st.BaseFileName + ".ai";
 
+  // One preparation at a time writes a video's side files.
+  FileLock lock;
+  try {
+    if (!lock.TryLock(st.BaseFileName + ".lock")) {
+      st.Tell(chosenVideo + "\r" + "另一个程序正在准备这个视频，请等它完成后再试。");
+      return false;
+    }
+  } catch (const FileError& e) {
+    st.Tell(e.path() + "\r" + e.what());
+    return false;
+  }
+  if (!SideFileNamesUsable(st)) return false;
+
   std::optional<WsFollower> follower;
   if (!FileExists(st.WavFileName)) {
     progress("", 2);
@@ -186,14 +229,14 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
     }
     st.Pictures.ImageVideoYes = true;
     st.Pictures.ImageVideoNon = false;
-    if (!FileExists(st.WsFileName) || !FileExists(st.AiFileName)) follower.emplace(st);
+    if (!SideFilesReady(st)) follower.emplace(st);
     if (!ExtractSound(st, seconds, progress, follower ? &*follower : nullptr)) {
       NotReadyPictures(st);
       return false;
     }
   }
 
-  if (!FileExists(st.WsFileName) || !FileExists(st.AiFileName)) {
+  if (!SideFilesReady(st)) {
     progress("WAV转WS……", 66);
     if (!TransformWs(st, progress, TRANSFORM_WS_BLOCK_BYTES, follower ? &*follower : nullptr)) {
       CheckFileReady(st);
@@ -209,8 +252,7 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
 
 void CheckFileReady(EditorState& st) {
   const bool ready = FileExists(st.VideoFileName) && FileExists(st.WavFileName) &&
-                     FileExists(st.WsFileName) && FileExists(st.AiFileName) &&
-                     FileExists(st.SubFileName);
+                     SideFilesReady(st) && FileExists(st.SubFileName);
   st.Pictures.ImageVideoNon = !ready;
   st.Pictures.ImageVideoYes = ready;
   st.Pictures.ImageNotReady = !ready;

@@ -95,6 +95,26 @@ NewFile CreateNewFile(const std::string& preferred) {
   throw FileError(preferred, "无法创建临时文件：" + SystemReason(err));
 }
 
+std::string CreateNewFolder(const std::string& prefix) {
+  DWORD err = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = prefix + RandomSuffix();
+    // Fails on any name that exists, links included.
+    if (CreateDirectoryW(ToPath(path).c_str(), nullptr)) return path;
+    err = GetLastError();
+    if (err != ERROR_ALREADY_EXISTS) break;
+  }
+  throw FileError(prefix, "无法创建临时文件夹：" +
+                              std::error_code(int(err), std::system_category()).message());
+}
+
+int RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails on any name that exists.
+  if (MoveFileExW(ToPath(from).c_str(), ToPath(to).c_str(), MOVEFILE_WRITE_THROUGH)) return 0;
+  const DWORD err = GetLastError();
+  return err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+}
+
 namespace {
 bool FileIdOf(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) {
   return h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
@@ -173,6 +193,38 @@ NewFile CreateNewFile(const std::string& preferred) {
     if (err != EEXIST) break;
   }
   throw FileError(preferred, "无法创建临时文件：" + SystemReason(err));
+}
+
+std::string CreateNewFolder(const std::string& prefix) {
+  int err = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = prefix + RandomSuffix();
+    // mkdir fails on any name that exists, a link (even a dangling one) included.
+    if (::mkdir(path.c_str(), 0700) == 0) return path;
+    err = errno;
+    if (err != EEXIST) break;
+  }
+  throw FileError(prefix, "无法创建临时文件夹：" + SystemReason(err));
+}
+
+int RenameWithoutReplacing(const std::string& from, const std::string& to) {
+#if defined(__linux__)
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+#elif defined(__APPLE__)
+  if (::renamex_np(from.c_str(), to.c_str(), RENAME_EXCL) == 0) return 0;
+  if (errno != ENOTSUP) return errno;
+#endif
+  // A file system without an atomic no-replace rename: a second link fails on a taken name.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  if (errno == EEXIST) return EEXIST;
+  // Nor hard links (FAT and the like): checked, then renamed, with a short window between.
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 bool IsSameFile(int fd, const std::string& path) {

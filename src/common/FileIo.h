@@ -49,6 +49,16 @@ NewFile CreateNewFile(const std::string& preferred);
 /// its place since), so that a rename moves only what we created.
 bool IsSameFile(int fd, const std::string& path);
 
+/// Creates a new, empty folder named `prefix` + six random characters, open to the running user
+/// only, and returns its name. Never takes over anything that existed before (a folder, a file,
+/// a link). Throws FileError naming `prefix` when none can be made.
+std::string CreateNewFolder(const std::string& prefix);
+
+/// Gives the file `from` the name `to` only when nothing (not even a dangling link) has that
+/// name; `from` must be a name of ours. Returns 0, or the reason (an errno value; EEXIST when
+/// `to` is taken) with both names left as they were.
+int RenameWithoutReplacing(const std::string& from, const std::string& to);
+
 /// Whether an existing file must not be replaced: it has no write permission for its owner, or
 /// the running user may not write it. Root is held to the permission bits as well.
 bool IsWriteProtected(const std::string& path);

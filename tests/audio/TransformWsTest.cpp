@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <numbers>
 #include <random>
+
+#include <signal.h>
+#include <sys/resource.h>
 
 #include "TestSupport.h"
 
@@ -86,6 +90,9 @@ struct Builder {
     return names;
   }
 };
+
+/// Bytes of the level mark that an adjusted file of `slots` slots ends in.
+size_t LevelMarkBytes(size_t slots) { return 8 + 4 * slots + 24; }
 
 std::vector<int8_t> Signed(const std::string& bytes) {
   return std::vector<int8_t>(bytes.begin(), bytes.end());
@@ -286,6 +293,17 @@ Reference RefBuild(const std::string& file, int position) {
     r.wav[2 * k] = char(val[k] & 0xFF);
     r.wav[2 * k + 1] = char((val[k] >> 8) & 0xFF);
   }
+  if (bigG < 0 || lastVal - 16 < a / 2) return r;  // nothing was adjusted
+
+  // The adjusted file ends in its level mark: at an even offset, "tmsl", the body size, the
+  // .ws and .ai bytes, the slot count (8 bytes), the setting, the layout's version 1 (4 bytes
+  // each) and "TamselWS". The RIFF size takes it in; a data size beyond the end of the file is
+  // cut to the data there is.
+  if (r.wav.size() % 2 != 0) r.wav += '\0';
+  r.wav += "tmsl" + U32(uint32_t(4 * n + 24)) + r.ws + r.ai + U32(uint32_t(n)) + U32(0) +
+           U32(uint32_t(p)) + U32(1) + "TamselWS";
+  r.wav.replace(4, 4, U32(uint32_t(r.wav.size() - 8)));
+  if (d > data) r.wav.replace(a - 4, 4, U32(uint32_t(data)));
   return r;
 }
 
@@ -625,8 +643,11 @@ TEST(TransformWs, ChunksBeforeTheSamplesAreWalkedOver) {
     EXPECT_EQ(withList.Ws(), plain.Ws());
     EXPECT_EQ(withList.Ai(), plain.Ai());
     EXPECT_EQ(withList.Ws().size(), 600u);
-    EXPECT_EQ(withList.Wav().substr(0, 78), listed.substr(0, 78));
-    EXPECT_TRUE(withList.Wav().substr(78) == plain.Wav().substr(44));
+    // The header stays, but for the RIFF size when a level mark was added.
+    const std::string w = withList.Wav();
+    EXPECT_EQ(w.substr(0, 4) + w.substr(8, 70), listed.substr(0, 4) + listed.substr(8, 70));
+    EXPECT_EQ(RefLe32(w, 4), int64_t(w.size()) - 8);
+    EXPECT_TRUE(w.substr(78) == plain.Wav().substr(44));
   }
   Builder noData(0);
   EXPECT_FALSE(noData.Run(canonical.substr(0, 36) + "LIST" + U32(4) + "INFO"));
@@ -791,7 +812,7 @@ TEST(TransformWs, FullScaleNoiseStaysInsideFullScale) {
     Builder b(p);
     ASSERT_TRUE(b.Run(MakeWav(s, {2, 48000})));
     const std::string w = b.Wav();
-    ASSERT_EQ(w.size(), s.size() * 2 + 44);
+    ASSERT_EQ(w.size(), s.size() * 2 + 44 + LevelMarkBytes(1200));
     // G = (2304000 div 2 - 8) div 480 div 2 - 10 = 1189: slots 0..1189 are adjusted, the last
     // ten and a bit keep their samples, -32768 included.
     const size_t adjusted = 1190 * 960;
@@ -919,20 +940,44 @@ TEST(TransformWs, ProgressLabelsInOrderAndPositionsRising) {
   }
 }
 
+/// Limits the size of the files this process writes, as a full disk would, while it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &m_old);
+    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails
+    rlimit limit = m_old;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_old);
+    std::signal(SIGXFSZ, m_oldHandler);
+  }
+
+ private:
+  rlimit m_old{};
+  void (*m_oldHandler)(int) = nullptr;
+};
+
 TEST(TransformWs, FailedRewriteLeavesTheWavAndNoSideFiles) {
-  // The adjusted copy cannot be made: the side files, which mark the WAV file as finished,
-  // are not written either, so the next try starts over.
+  // The adjusted copy cannot be written in full: the side files, which are written only after
+  // the WAV file was replaced, are not written either, the copy begun goes, and the next try
+  // starts over.
   Builder b(3);
-  std::filesystem::create_directory(ToPath(b.st.WavFileName + ".tmp"));
   const std::string wav = MakeWav(TestSignal(2, 48000, 12, 5), {2, 48000});
-  EXPECT_FALSE(b.Run(wav));
+  WriteBytes(b.st.WavFileName, wav);
+  {
+    FileSizeLimit full(wav.size() / 2);
+    EXPECT_FALSE(b.Run());
+  }
   ASSERT_EQ(b.prompts.messages.size(), 1u);
-  EXPECT_EQ(b.prompts.messages[0].rfind(b.st.WavFileName + ".tmp\r", 0), 0u)
+  EXPECT_EQ(b.prompts.messages[0].rfind(b.st.WavFileName + "\r", 0), 0u)
       << b.prompts.messages[0];
   EXPECT_EQ(b.Wav(), wav);
   EXPECT_FALSE(b.HasSideFiles());
+  EXPECT_TRUE(b.Leftovers().empty());
 
-  std::filesystem::remove(ToPath(b.st.WavFileName + ".tmp"));
   EXPECT_TRUE(b.Run());
   EXPECT_EQ(b.Ws(), RefBuild(wav, 3).ws);
   EXPECT_EQ(b.Wav(), RefBuild(wav, 3).wav);
