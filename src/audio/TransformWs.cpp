@@ -296,9 +296,9 @@ void CloseFd(int fd) {
 #endif
 }
 
-/// A temporary file this process made (CreateNewFile), removed on scope exit unless released,
-/// and only while its name still holds that very file: whatever has taken the name since is
-/// left alone.
+/// A temporary file this process made (CreateNewFile, or CreateUnnamedFile with no name yet),
+/// removed on scope exit unless released, and only while its name still holds that very file:
+/// whatever has taken the name since is left alone.
 class OwnTempFile {
  public:
   OwnTempFile() = default;
@@ -311,11 +311,15 @@ class OwnTempFile {
   }
   const std::string& path() const { return m_file.path; }
   int fd() const { return m_file.fd; }
-  bool IsStillThere() const { return m_file.fd >= 0 && IsSameFile(m_file.fd, m_file.path); }
+  /// The file made without a name has been given the name `path`.
+  void Named(const std::string& path) { m_file.path = path; }
+  bool IsStillThere() const {
+    return m_file.fd >= 0 && (m_file.path.empty() || IsSameFile(m_file.fd, m_file.path));
+  }
   /// Removes the file now, if it is still ours.
   void Remove() {
     if (m_file.fd < 0) return;
-    const bool ours = IsStillThere();
+    const bool ours = !m_file.path.empty() && IsStillThere();
     CloseFd(m_file.fd);  // first: a file open here cannot be removed on Windows
     if (ours) {
       std::error_code ec;
@@ -433,6 +437,7 @@ class WsSampleWork {
   }
 
   const Geometry& geometry() const { return m_g; }
+  int64_t AdjustedBytes() const { return m_out ? m_outValue * 2 : 0; }
   int32_t autoVolLevel() const { return m_p; }
 
   /// Takes in slots [0, available) of a file that is still being written.
@@ -680,8 +685,10 @@ class WsSampleWork {
   void Write(std::FILE* f, const std::string& path, int64_t adjustEnd, int64_t to,
              Progress* progress, int64_t lastSlot) {
     if (!m_out) {
-      // Made anew, never through a link or over a file that has the name already.
-      NewFile created = CreateNewFile(m_tmpPath);
+      // Made anew, never through a link or over a file that has the name already; where the
+      // system allows, without a name until it is complete, so that a kill leaves nothing.
+      NewFile created{CreateUnnamedFile(FromPath(ToPath(m_tmpPath).parent_path())), ""};
+      if (created.fd < 0) created = CreateNewFile(m_tmpPath);
       m_copy.Take(created);
       m_out = OpenNewFile(created);
       if (!m_out) throw FileError(m_copy.path(), "无法创建临时文件：" + Reason(errno));
@@ -771,6 +778,7 @@ class WsSampleWork {
     const int err = errno;
     ok = std::fclose(m_out.release()) == 0 && ok;
     if (!ok) throw FileError(path, "写入文件失败：" + Reason(err ? err : errno));
+    if (m_copy.path().empty()) m_copy.Named(NameNewFile(m_copy.fd(), m_tmpPath));
     const std::string& copy = m_copy.path();
     if (!m_copy.IsStillThere()) {
       throw FileError(copy, "临时文件被换掉了，没有用它替换" + path + "。");
@@ -1130,6 +1138,8 @@ void WsFollower::Follow(const std::string& growingPath) {
 }
 
 std::unique_ptr<WsSampleWork> WsFollower::TakeWork() { return std::move(m_work); }
+
+int64_t WsFollower::AdjustedBytes() const { return m_work ? m_work->AdjustedBytes() : 0; }
 
 bool SideFilesReady(const EditorState& st) {
   const auto ws = RegularFileSize(st.WsFileName);

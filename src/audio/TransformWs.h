@@ -40,6 +40,8 @@ class WsFollower {
   void Follow(const std::string& growingPath);
   /// The work done so far, for TransformWs.
   std::unique_ptr<WsSampleWork> TakeWork();
+  /// Bytes of the adjusted copy written so far (0 when none was begun); for the tests.
+  int64_t AdjustedBytes() const;
 
  private:
   std::string m_tmpPath;

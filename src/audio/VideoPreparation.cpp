@@ -6,6 +6,12 @@
 #include <filesystem>
 #include <optional>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "ChildProcess.h"
 #include "FileIo.h"
 #include "FileLock.h"
@@ -44,64 +50,87 @@ void NotReadyPictures(EditorState& st) {
   st.Pictures.ImageReadyGo = false;
 }
 
-/// A folder of our own for the converter's output, removed with what the converter left in it.
-class ConverterFolder {
+/// Where the converter writes: a file with no name yet (Linux), which vanishes if we are killed,
+/// or else a file in a new folder beside the video that only we may write. Either way no name
+/// the converter opens can be a link or someone else's file, and the finished file takes its
+/// name only when nothing has it. What is left unnamed is removed on scope exit.
+class ConverterOutput {
  public:
-  explicit ConverterFolder(const std::string& wav)
-      : m_folder(CreateNewFolder(wav + ".part-")),
-        m_file(FromPath(ToPath(m_folder) / "sound.wav")) {}
-  ConverterFolder(const ConverterFolder&) = delete;
-  ConverterFolder& operator=(const ConverterFolder&) = delete;
-  ~ConverterFolder() {
+  explicit ConverterOutput(const std::string& wav) {
+    std::string dir = FromPath(ToPath(wav).parent_path());
+    m_fd = CreateUnnamedFile(dir);
+    if (m_fd >= 0) {
+      m_path = DescriptorPath(m_fd);
+      return;
+    }
+    m_folder = CreateNewFolder(wav + ".part-");
+    m_path = FromPath(ToPath(m_folder) / "sound.wav");
+  }
+  ConverterOutput(const ConverterOutput&) = delete;
+  ConverterOutput& operator=(const ConverterOutput&) = delete;
+  ~ConverterOutput() {
+#ifdef _WIN32
+    if (m_fd >= 0) _close(m_fd);
+#else
+    if (m_fd >= 0) ::close(m_fd);
+#endif
+    if (m_folder.empty()) return;
     std::error_code ec;
-    std::filesystem::remove(ToPath(m_file), ec);
+    std::filesystem::remove(ToPath(m_path), ec);
     std::filesystem::remove(ToPath(m_folder), ec);  // only when empty
   }
-  /// The file the converter writes.
-  const std::string& File() const { return m_file; }
+  /// The path the converter writes to and the follower reads.
+  const std::string& Path() const { return m_path; }
+  /// Descriptors the converter must be given.
+  std::vector<int> PassFds() const { return m_fd >= 0 ? std::vector<int>{m_fd} : std::vector<int>{}; }
+  /// Gives the finished file the name `wav`, only when nothing has it. 0 or an errno value.
+  int Name(const std::string& wav) {
+    return m_fd >= 0 ? NameNewFileExactly(m_fd, wav) : RenameWithoutReplacing(m_path, wav);
+  }
 
  private:
+  int m_fd = -1;
   std::string m_folder;
-  std::string m_file;
+  std::string m_path;
 };
 
-/// Runs the converter and gives its WAV file the name WavFileName only when it finished well.
-/// The converter writes into a new folder beside the video that only we may write, so no name
-/// it opens can be a link or someone else's file, and the finished file takes its name only
-/// when nothing has it. The side files are built behind the converter, on the part already
+/// Runs the converter and gives its WAV file the name WavFileName only when it finished well
+/// (ConverterOutput). The side files are built behind the converter, on the part already
 /// written, when `follower` is given.
 bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress,
                   WsFollower* follower) {
   const std::string converter = FindProgram("ffmpeg");
   const ConverterVariant& variant =
       ConverterVariants()[ChooseVariant(seconds, SizeLimitMegabytes(st.Ctrl.RadioGroupWavSize))];
-  std::optional<ConverterFolder> folder;
+  std::optional<ConverterOutput> output;
   try {
-    folder.emplace(st.WavFileName);
+    output.emplace(st.WavFileName);
   } catch (const FileError& e) {
     st.Tell(st.WavFileName + "无法生成，请手工转换。\r" + e.path() + "：" + e.what());
     return false;
   }
-  const std::string& partial = folder->File();
+  const std::string& partial = output->Path();
   const double expected = static_cast<double>(seconds) * variant.Channels * variant.Rate * 2;
   progress("等待WAV生成……", 3);
   int shown = 3;
   const ProcessResult run = RunProcess(
-      converter, ConverterArguments(st.VideoFileName, partial, variant), [&] {
+      converter, ConverterArguments(st.VideoFileName, partial, variant),
+      [&] {
         const auto size = FileSizeOf(partial);
         if (!size || expected <= 0) return;
         const int position = std::min(66, 4 + static_cast<int>(62.0 * *size / expected));
         if (position > shown) progress("等待WAV生成……", shown = position);
         if (follower) follower->Follow(partial);
         if (*size > 100000) KillPoint("extracting");
-      });
-  if (!run.started || run.exitCode != 0 || !FileExists(partial)) {
+      },
+      output->PassFds());
+  if (!run.started || run.exitCode != 0 || !FileExists(partial) || FileSizeOf(partial) == 0u) {
     std::string why = run.started ? Tail(run.errors) : "无法启动" + converter + "：" + run.errors;
     st.Tell(st.WavFileName + "无法生成，请手工转换。" + (why.empty() ? "" : "\r" + why));
     return false;
   }
   KillPoint("extracted");
-  if (const int err = RenameWithoutReplacing(partial, st.WavFileName)) {
+  if (const int err = output->Name(st.WavFileName)) {
     st.Tell(st.WavFileName + "无法生成，请手工转换。\r" +
             (err == EEXIST ? "转换期间出现了同名的文件，没有替换它。"
                            : std::error_code(err, std::generic_category()).message()));

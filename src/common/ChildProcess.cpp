@@ -128,7 +128,7 @@ bool MoveFd(int from, int to) {
 /// kills us. Returns its id, or -1 with the reason in `error`. The signal comes when the thread
 /// that started the child ends; RunProcess waits for the child, so that thread outlives it.
 pid_t StartChild(const std::string& program, char* const* argv, int outWrite, int errWrite,
-                 int& error) {
+                 const std::vector<int>& passFds, int& error) {
   int status[2];
   if (pipe2(status, O_CLOEXEC) != 0) {
     error = errno;
@@ -145,6 +145,9 @@ pid_t StartChild(const std::string& program, char* const* argv, int outWrite, in
     const int nul = why ? -1 : open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (!why && (nul < 0 || !MoveFd(nul, 0) || !MoveFd(outWrite, 1) || !MoveFd(errWrite, 2))) {
       why = errno;
+    }
+    for (size_t i = 0; !why && i < passFds.size(); ++i) {
+      if (!MoveFd(passFds[i], passFds[i])) why = errno;
     }
     if (!why) {
       execve(program.c_str(), argv, environ);
@@ -179,7 +182,7 @@ pid_t StartChild(const std::string& program, char* const* argv, int outWrite, in
 
 // Debt: without a parent-death signal (macOS, the BSDs) a child outlives a killed parent.
 pid_t StartChild(const std::string& program, char* const* argv, int outWrite, int errWrite,
-                 int& error) {
+                 const std::vector<int>& /*passFds: only Linux has files to pass*/, int& error) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -196,7 +199,7 @@ pid_t StartChild(const std::string& program, char* const* argv, int outWrite, in
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::function<void()>& poll) {
+                         const std::function<void()>& poll, const std::vector<int>& passFds) {
   ProcessResult result;
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0) return result;
@@ -214,7 +217,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   child.out = out[0];
   child.err = err[0];
   int startError = 0;
-  child.pid = StartChild(program, argv.data(), out[1], err[1], startError);
+  child.pid = StartChild(program, argv.data(), out[1], err[1], passFds, startError);
   close(out[1]);
   close(err[1]);
   if (child.pid < 0) {
@@ -281,7 +284,7 @@ struct Child {
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::function<void()>& poll) {
+                         const std::function<void()>& poll, const std::vector<int>&) {
   ProcessResult result;
   std::string line = QuoteWindowsArgument(program);
   for (const auto& a : args) line += " " + QuoteWindowsArgument(a);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -115,6 +116,15 @@ int RenameWithoutReplacing(const std::string& from, const std::string& to) {
   return err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS ? EEXIST : EACCES;
 }
 
+// Debt: Windows has no files without a name that can be given one later (a file opened to be
+// deleted on close cannot be kept); callers fall back to named temporary files.
+int CreateUnnamedFile(const std::string&) { return -1; }
+std::string DescriptorPath(int) { return ""; }
+std::string NameNewFile(int, const std::string& preferred) {
+  throw FileError(preferred, "无法创建临时文件：不支持");
+}
+int NameNewFileExactly(int, const std::string&) { return ENOTSUP; }
+
 namespace {
 bool FileIdOf(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) {
   return h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
@@ -225,6 +235,47 @@ int RenameWithoutReplacing(const std::string& from, const std::string& to) {
   struct stat st;
   if (::lstat(to.c_str(), &st) == 0) return EEXIST;
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+#if defined(__linux__) && defined(O_TMPFILE)
+
+int CreateUnnamedFile(const std::string& dir) {
+  // The tests set this to cover the named temporary files of the other systems.
+  if (const char* named = std::getenv("TAMSEL_NAMED_TEMPORARIES"); named && *named) return -1;
+  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  return fd >= 0 ? fd : -1;
+}
+
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+int NameNewFileExactly(int fd, const std::string& path) {
+  // A link of the descriptor's file under the new name; linkat never replaces a name.
+  if (::linkat(AT_FDCWD, DescriptorPath(fd).c_str(), AT_FDCWD, path.c_str(),
+               AT_SYMLINK_FOLLOW) == 0) {
+    return 0;
+  }
+  return errno;
+}
+
+#else
+
+// Debt: only Linux has files without a name that can be given one later; elsewhere callers
+// fall back to named temporary files.
+int CreateUnnamedFile(const std::string&) { return -1; }
+std::string DescriptorPath(int) { return ""; }
+int NameNewFileExactly(int, const std::string&) { return ENOTSUP; }
+
+#endif
+
+std::string NameNewFile(int fd, const std::string& preferred) {
+  int err = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = attempt == 0 ? preferred : preferred + "." + RandomSuffix();
+    err = NameNewFileExactly(fd, path);
+    if (err == 0) return path;
+    if (err != EEXIST) break;
+  }
+  throw FileError(preferred, "无法创建临时文件：" + SystemReason(err));
 }
 
 bool IsSameFile(int fd, const std::string& path) {
