@@ -96,8 +96,8 @@ File OpenForReading(const std::string& path) {
 #endif
 }
 
-/// A new file for writing made by CreateNewFile; the descriptor it was made with stays open in
-/// `created.fd` to tell later that the name still holds this very file.
+/// A stream for writing the file made by CreateNewFile or CreateUnnamedFile; the descriptor it was
+/// made with stays open in `created.fd`, to tell later that a name still holds this very file.
 File OpenNewFile(NewFile& created) {
 #ifdef _WIN32
   const int writeFd = _dup(created.fd);

@@ -57,8 +57,7 @@ void NotReadyPictures(EditorState& st) {
 class ConverterOutput {
  public:
   explicit ConverterOutput(const std::string& wav) {
-    std::string dir = FromPath(ToPath(wav).parent_path());
-    m_fd = CreateUnnamedFile(dir);
+    m_fd = CreateUnnamedFile(FromPath(ToPath(wav).parent_path()));
     if (m_fd >= 0) {
       m_path = DescriptorPath(m_fd);
       return;
@@ -82,7 +81,9 @@ class ConverterOutput {
   /// The path the converter writes to and the follower reads.
   const std::string& Path() const { return m_path; }
   /// Descriptors the converter must be given.
-  std::vector<int> PassFds() const { return m_fd >= 0 ? std::vector<int>{m_fd} : std::vector<int>{}; }
+  std::vector<int> PassFds() const {
+    return m_fd >= 0 ? std::vector<int>{m_fd} : std::vector<int>{};
+  }
   /// Gives the finished file the name `wav`, only when nothing has it. 0 or an errno value.
   int Name(const std::string& wav) {
     return m_fd >= 0 ? NameNewFileExactly(m_fd, wav) : RenameWithoutReplacing(m_path, wav);

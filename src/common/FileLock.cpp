@@ -35,6 +35,8 @@ bool FileLock::TryLock(const std::string& path) {
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD err = GetLastError();
     if (err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION) return false;
+    // A folder that takes no new file: nothing to guard (see the header).
+    if (err == ERROR_ACCESS_DENIED || err == ERROR_WRITE_PROTECT) return true;
     throw FileError(path, "无法创建锁文件：" +
                               std::error_code(int(err), std::system_category()).message());
   }
@@ -75,6 +77,8 @@ bool FileLock::TryLock(const std::string& path) {
       // Never blocks, not even on a pipe, and never follows a link.
       fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
       if (fd < 0 && errno == ENOENT) continue;  // let go and removed meanwhile
+    } else if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+      return true;  // a folder that takes no new file: nothing to guard (see the header)
     }
     if (fd < 0) {
       const int err = errno;

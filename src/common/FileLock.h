@@ -16,8 +16,11 @@ class FileLock {
 
   /// Takes the lock at `path` without waiting, creating the lock file when there is none.
   /// Returns false when another process holds it. Never opens through a link and never takes
-  /// anything but a regular file for the lock file. Throws FileError naming `path` when the
-  /// lock file cannot be made or used (a link, a folder or a pipe stands there, no permission).
+  /// anything but a regular file for the lock file. In a folder that takes no new file (read-only
+  /// media, no permission) it returns true without a lock (Locked() stays false): nothing of ours
+  /// can be written there, so there is nothing to guard, and a prepared video there still opens.
+  /// Throws FileError naming `path` when the lock file cannot be used (a link, a folder or a
+  /// pipe stands there) or made for another reason.
   bool TryLock(const std::string& path);
   /// Lets go of the lock; removes the lock file when this lock made it.
   void Unlock();

@@ -68,6 +68,19 @@ TEST(FileLock, AKilledHolderLetsGo) {
   EXPECT_TRUE(mine.TryLock(path));
 }
 
+TEST(FileLock, AFolderThatTakesNoNewFileNeedsNoLock) {
+  if (geteuid() == 0) GTEST_SKIP() << "the permissions do not hold for root";
+  TempDir dir;
+  const std::string folder = dir.Path("read-only");
+  std::filesystem::create_directory(ToPath(folder));
+  std::filesystem::permissions(ToPath(folder), std::filesystem::perms(0555));
+  FileLock lock;
+  EXPECT_TRUE(lock.TryLock(folder + "/v.lock"));
+  EXPECT_FALSE(lock.Locked());
+  EXPECT_TRUE(std::filesystem::is_empty(ToPath(folder)));
+  std::filesystem::permissions(ToPath(folder), std::filesystem::perms(0755));
+}
+
 // A link, a folder or a pipe where the lock file goes is refused, naming it, and left as it is.
 TEST(FileLock, RefusesWhatIsNoPlainFile) {
   enum Kind { LINK, DANGLING, FOLDER, PIPE };
