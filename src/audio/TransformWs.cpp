@@ -12,15 +12,22 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
 
-#if defined(__linux__)
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+#else
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
+#include "ChildProcess.h"
 #include "FileIo.h"
 #include "Prefault.h"
 
@@ -52,13 +59,56 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-File OpenFile(const std::string& path, const char* mode) {
+constexpr const char* NOT_REGULAR = "不是普通文件，无法读取。";
+constexpr const char* REPLACED_MEANWHILE =
+    "在处理期间被换掉了（或者不是普通文件），没有替换它。";
+
+int FileNo(std::FILE* f) {
 #ifdef _WIN32
-  std::wstring wideMode(mode, mode + std::strlen(mode));
-  return File(_wfopen(ToPath(path).c_str(), wideMode.c_str()));
+  return _fileno(f);
 #else
-  return File(std::fopen(path.c_str(), mode));
+  return fileno(f);
 #endif
+}
+
+/// Opens a file for reading; nothing (with errno set) when it cannot be opened. Never waits on
+/// a pipe or a device put in the file's place. Throws FileError when it is not a regular file.
+File OpenForReading(const std::string& path) {
+#ifdef _WIN32
+  File f(_wfopen(ToPath(path).c_str(), L"rb"));
+  if (!f) return f;
+  struct _stat64 st;
+  if (_fstat64(_fileno(f.get()), &st) != 0 || !(st.st_mode & _S_IFREG)) {
+    throw FileError(path, NOT_REGULAR);
+  }
+  return f;
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw FileError(path, NOT_REGULAR);
+  }
+  File f(::fdopen(fd, "rb"));
+  if (!f) ::close(fd);
+  return f;
+#endif
+}
+
+/// A stream for writing the file made by CreateNewFile or CreateUnnamedFile; the descriptor it was
+/// made with stays open in `created.fd`, to tell later that a name still holds this very file.
+File OpenNewFile(NewFile& created) {
+#ifdef _WIN32
+  const int writeFd = _dup(created.fd);
+  File f(writeFd >= 0 ? _fdopen(writeFd, "wb") : nullptr);
+  if (!f && writeFd >= 0) _close(writeFd);
+#else
+  const int writeFd = ::fcntl(created.fd, F_DUPFD_CLOEXEC, 0);
+  File f(writeFd >= 0 ? ::fdopen(writeFd, "wb") : nullptr);
+  if (!f && writeFd >= 0) ::close(writeFd);
+#endif
+  return f;
 }
 
 bool SeekTo(std::FILE* f, int64_t pos, int whence = SEEK_SET) {
@@ -138,6 +188,7 @@ struct Geometry {
 
 /// How far the finished file's sound goes.
 struct Extent {
+  int64_t dataBytes = 0;     ///< sample bytes in the file, as far as the data chunk goes
   int64_t slotCount = 0;     ///< N: whole slots in the data
   int64_t padded = 0;        ///< B: N + 2901..3000, a multiple of 100
   int64_t lastAdjusted = 0;  ///< G: the level control adjusts slots 0..G
@@ -237,22 +288,120 @@ float WsSlotGain(int32_t here, int32_t next, int32_t g) {
   return static_cast<float>(32770 / (double(here) / 20 * (20 - g) + double(next) / 20 * g));
 }
 
-/// Removes a file on scope exit unless released.
-class RemoveOnExit {
+void CloseFd(int fd) {
+#ifdef _WIN32
+  _close(fd);
+#else
+  ::close(fd);
+#endif
+}
+
+/// A temporary file this process made (CreateNewFile, or CreateUnnamedFile with no name yet),
+/// removed on scope exit unless released, and only while its name still holds that very file:
+/// whatever has taken the name since is left alone.
+class OwnTempFile {
  public:
-  explicit RemoveOnExit(std::string path) : m_path(std::move(path)) {}
-  RemoveOnExit(const RemoveOnExit&) = delete;
-  RemoveOnExit& operator=(const RemoveOnExit&) = delete;
-  ~RemoveOnExit() {
-    if (m_path.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove(ToPath(m_path), ec);
+  OwnTempFile() = default;
+  OwnTempFile(const OwnTempFile&) = delete;
+  OwnTempFile& operator=(const OwnTempFile&) = delete;
+  ~OwnTempFile() { Remove(); }
+  void Take(const NewFile& created) {
+    Remove();
+    m_file = created;
   }
-  void Release() { m_path.clear(); }
+  const std::string& path() const { return m_file.path; }
+  int fd() const { return m_file.fd; }
+  /// The file made without a name has been given the name `path`.
+  void Named(const std::string& path) { m_file.path = path; }
+  bool IsStillThere() const {
+    return m_file.fd >= 0 && (m_file.path.empty() || IsSameFile(m_file.fd, m_file.path));
+  }
+  /// Removes the file now, if it is still ours.
+  void Remove() {
+    if (m_file.fd < 0) return;
+    const bool ours = !m_file.path.empty() && IsStillThere();
+    CloseFd(m_file.fd);  // first: a file open here cannot be removed on Windows
+    if (ours) {
+      std::error_code ec;
+      std::filesystem::remove(ToPath(m_file.path), ec);
+    }
+    m_file = {};
+  }
+  /// Keeps the file: it has been given its proper name.
+  void Release() {
+    if (m_file.fd >= 0) CloseFd(m_file.fd);
+    m_file = {};
+  }
 
  private:
-  std::string m_path;
+  NewFile m_file;
 };
+
+/// The builder's own chunk at the end of a WAV file whose level it has adjusted. It holds the
+/// .ws and .ai data made from the sound as extracted, so that a later preparation never
+/// adjusts the file twice and can put back side files lost in between (a kill after the WAV
+/// file was replaced): layout "tmsl", body size, the .ws bytes, the .ai bytes, the slot count
+/// (u64), the volume setting (u32), the layout's version (u32) and LEVEL_MARK_MAGIC, so that it
+/// is found from the end of the file. Readers of the sound never reach it: it lies behind the
+/// data chunk.
+constexpr char LEVEL_MARK_ID[4] = {'t', 'm', 's', 'l'};
+constexpr char LEVEL_MARK_MAGIC[8] = {'T', 'a', 'm', 's', 'e', 'l', 'W', 'S'};
+constexpr uint32_t LEVEL_MARK_VERSION = 1;
+constexpr int64_t LEVEL_MARK_TRAILER = 24;
+
+struct LevelMark {
+  int32_t level = 0;
+  std::string ws, ai;
+};
+
+std::string LeBytes(uint64_t v, int width) {
+  std::string s;
+  for (int i = 0; i < width; ++i) s += char(v >> (8 * i));
+  return s;
+}
+
+uint64_t Le64(const unsigned char* p) {
+  return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) << 32;
+}
+
+/// The mark at the end of a WAV file of `fileSize` bytes, if it carries one.
+std::optional<LevelMark> ReadLevelMark(std::FILE* f, const std::string& path, int64_t fileSize) {
+  unsigned char trailer[LEVEL_MARK_TRAILER];
+  if (fileSize < 44 + 8 + LEVEL_MARK_TRAILER || !SeekTo(f, fileSize - LEVEL_MARK_TRAILER) ||
+      ReadSome(f, trailer, sizeof trailer, path) != sizeof trailer ||
+      std::memcmp(trailer + 16, LEVEL_MARK_MAGIC, 8) != 0 ||
+      Le32(trailer + 12) != LEVEL_MARK_VERSION) {
+    return std::nullopt;
+  }
+  const uint64_t slots = Le64(trailer);
+  const int64_t body = 4 * int64_t(std::min<uint64_t>(slots, uint64_t(fileSize))) +
+                       LEVEL_MARK_TRAILER;
+  const int64_t start = fileSize - body - 8;
+  unsigned char head[8];
+  if (start < 12 || !SeekTo(f, start) || ReadSome(f, head, 8, path) != 8 ||
+      std::memcmp(head, LEVEL_MARK_ID, 4) != 0 || Le32(head + 4) != uint64_t(body)) {
+    return std::nullopt;
+  }
+  LevelMark mark;
+  mark.level = static_cast<int32_t>(Le32(trailer + 8));
+  mark.ws.resize(size_t(2 * slots));
+  mark.ai.resize(size_t(2 * slots));
+  if (ReadSome(f, mark.ws.data(), mark.ws.size(), path) != mark.ws.size() ||
+      ReadSome(f, mark.ai.data(), mark.ai.size(), path) != mark.ai.size()) {
+    return std::nullopt;
+  }
+  return mark;
+}
+
+/// Size of a regular file (never through a link); nothing for anything else.
+std::optional<uint64_t> RegularFileSize(const std::string& path) {
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(ToPath(path), ec);
+  if (ec || !std::filesystem::is_regular_file(status)) return std::nullopt;
+  const auto size = std::filesystem::file_size(ToPath(path), ec);
+  if (ec) return std::nullopt;
+  return size;
+}
 
 /// Reads `count` values from value index `first` on into `dest`, in native order. Throws
 /// FileError when the file ends before.
@@ -279,8 +428,7 @@ class WsSampleWork {
   WsSampleWork(const Geometry& g, int32_t autoVolLevel, std::string tmpPath, size_t blockBytes)
       : m_g(g),
         m_p(std::clamp(autoVolLevel, 0, 5)),
-        m_tmpPath(std::move(tmpPath)),
-        m_cleanup(m_tmpPath) {
+        m_tmpPath(std::move(tmpPath)) {
     // Reading blocks are whole slots, so every slot is looked at in one piece.
     m_blockSlots = std::max<int64_t>(int64_t(blockBytes / 2) / g.slotValues, 1);
     ReservePrefaulted(m_block, size_t(m_blockSlots * g.slotValues));
@@ -289,6 +437,7 @@ class WsSampleWork {
   }
 
   const Geometry& geometry() const { return m_g; }
+  int64_t AdjustedBytes() const { return m_out ? m_outValue * 2 : 0; }
   int32_t autoVolLevel() const { return m_p; }
 
   /// Takes in slots [0, available) of a file that is still being written.
@@ -390,6 +539,7 @@ class WsSampleWork {
     // WAV file counts as finished.
     if (m_p == 0) {
       WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
+      KillPoint("ws-written");
       speechDone();
       WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
       return;
@@ -414,9 +564,18 @@ class WsSampleWork {
     }
     progress.Show(LABEL_SAVE);
     progress.Raise(99);
-    if (adjust) CloseAndReplace(std::move(wav), path);
     speechDone();
+    // The adjusted file carries the side files made from the sound as extracted and replaces
+    // the WAV file before they are written: a preparation that finds it without them (killed
+    // in between) puts them back from it rather than adjusting the adjusted sound again.
+    if (adjust) {
+      AppendLevelMark(ws, ai, path, n);
+      KillPoint("adjusted");
+      CloseAndReplace(std::move(wav), path, x);
+      KillPoint("wav-swapped");
+    }
     WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
+    KillPoint("ws-written");
     WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", ai);
     progress.Raise(100);
   }
@@ -438,7 +597,7 @@ class WsSampleWork {
       try {
         helper = std::jthread([this, &path, &helperError, mid, to] {
           try {
-            File own = OpenFile(path, "rb");
+            File own = OpenForReading(path);
             if (!own) throw FileError(path, "无法打开文件：" + Reason(errno));
             std::vector<int16_t> block;
             ReservePrefaulted(block, m_block.size());
@@ -526,8 +685,13 @@ class WsSampleWork {
   void Write(std::FILE* f, const std::string& path, int64_t adjustEnd, int64_t to,
              Progress* progress, int64_t lastSlot) {
     if (!m_out) {
-      m_out = OpenFile(m_tmpPath, "wb");
-      if (!m_out) throw FileError(m_tmpPath, "无法创建临时文件：" + Reason(errno));
+      // Made anew, never through a link or over a file that has the name already; where the
+      // system allows, without a name until it is complete, so that a kill leaves nothing.
+      NewFile created{CreateUnnamedFile(FromPath(ToPath(m_tmpPath).parent_path())), ""};
+      if (created.fd < 0) created = CreateNewFile(m_tmpPath);
+      m_copy.Take(created);
+      m_out = OpenNewFile(created);
+      if (!m_out) throw FileError(m_copy.path(), "无法创建临时文件：" + Reason(errno));
       // The header goes in last: the converter writes its sizes when it finishes.
       const std::vector<char> header(size_t(m_g.headerBytes), '\0');
       Put(header.data(), header.size(), path);
@@ -569,14 +733,44 @@ class WsSampleWork {
     }
   }
 
-  /// Puts the finished file's header in front of the adjusted copy and renames it over the WAV
-  /// file. The copy is not forced to the disk first: the file can always be made again from the
-  /// video, and waiting for the disk would cost more than the whole adjustment.
-  void CloseAndReplace(File wav, const std::string& path) {
+  /// Appends the level mark (LEVEL_MARK_ID) to the adjusted copy.
+  void AppendLevelMark(const std::string& ws, const std::string& ai, const std::string& path,
+                       int64_t slots) {
+    const int64_t at = TellPos(m_out.get());
+    if (at < 0) throw FileError(path, "写入文件失败：" + Reason(errno));
+    const uint64_t body = 4 * uint64_t(slots) + LEVEL_MARK_TRAILER;
+    if (body > UINT32_MAX) throw FileError(path, "声音太长（采样率太低），无法调整音量。");
+    if (at % 2 != 0) Put("", 1, path);  // chunks start at even offsets
+    Put(LEVEL_MARK_ID, 4, path);
+    Put(LeBytes(body, 4).data(), 4, path);
+    Put(ws.data(), ws.size(), path);
+    Put(ai.data(), ai.size(), path);
+    const std::string trailer = LeBytes(uint64_t(slots), 8) + LeBytes(uint64_t(m_p), 4) +
+                                LeBytes(LEVEL_MARK_VERSION, 4) + std::string(LEVEL_MARK_MAGIC, 8);
+    Put(trailer.data(), trailer.size(), path);
+  }
+
+  /// Puts the finished file's header in front of the adjusted copy and gives the copy the WAV
+  /// file's name, but only while that name still holds the file that was read (never a link or
+  /// a file put there meanwhile), and only while the copy's name still holds the copy. The
+  /// header's RIFF size takes in the level mark, and a data size that promised more than the
+  /// file held is cut to what there was. The copy is not forced to the disk first: the file can
+  /// always be made again from the video, and waiting for the disk would cost more than the
+  /// whole adjustment.
+  void CloseAndReplace(File wav, const std::string& path, const Extent& x) {
     std::vector<char> header(size_t(m_g.headerBytes));
     if (!SeekTo(wav.get(), 0) || ReadSome(wav.get(), header.data(), header.size(), path) <
                                      header.size()) {
       throw FileError(path, "读取文件出错：" + Reason(errno));
+    }
+    const int64_t total = TellPos(m_out.get());
+    if (total < 0) throw FileError(path, "写入文件失败：" + Reason(errno));
+    const std::string riffSize = LeBytes(uint64_t(std::min<int64_t>(total - 8, UINT32_MAX)), 4);
+    std::copy(riffSize.begin(), riffSize.end(), header.begin() + 4);
+    const size_t dataField = size_t(m_g.headerBytes) - 4;
+    if (Le32(reinterpret_cast<const unsigned char*>(header.data()) + dataField) > x.dataBytes) {
+      const std::string dataSize = LeBytes(uint64_t(x.dataBytes), 4);
+      std::copy(dataSize.begin(), dataSize.end(), header.begin() + ptrdiff_t(dataField));
     }
     if (!SeekTo(m_out.get(), 0)) throw FileError(path, "写入文件失败：" + Reason(errno));
     Put(header.data(), header.size(), path);
@@ -584,29 +778,42 @@ class WsSampleWork {
     const int err = errno;
     ok = std::fclose(m_out.release()) == 0 && ok;
     if (!ok) throw FileError(path, "写入文件失败：" + Reason(err ? err : errno));
-    wav.reset();  // the original must be closed before it can be replaced everywhere
-
+    if (m_copy.path().empty()) m_copy.Named(NameNewFile(m_copy.fd(), m_tmpPath));
+    const std::string& copy = m_copy.path();
+    if (!m_copy.IsStillThere()) {
+      throw FileError(copy, "临时文件被换掉了，没有用它替换" + path + "。");
+    }
+    if (!IsSameFile(FileNo(wav.get()), path)) throw FileError(path, REPLACED_MEANWHILE);
     std::error_code ec;
     const auto perms = std::filesystem::status(ToPath(path), ec).permissions();
-    if (!ec) std::filesystem::permissions(ToPath(m_tmpPath), perms, ec);
+    if (!ec) std::filesystem::permissions(ToPath(copy), perms, ec);
 #if defined(__linux__)
     // The names are swapped and the old file removed under the temporary name. Renaming over
     // the old file would make ext4 write the whole new file to the disk first (it guards
     // programs that replace files without flushing them), which takes longer than the
     // adjustment itself and delays every later flush of the user's files.
-    if (renameat2(AT_FDCWD, m_tmpPath.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
-      return;  // m_cleanup removes the old file
+    if (renameat2(AT_FDCWD, copy.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+      // Both names must hold what they held a moment ago; otherwise the swap is undone.
+      if (IsSameFile(FileNo(wav.get()), copy) && IsSameFile(m_copy.fd(), path)) {
+        wav.reset();
+        std::filesystem::remove(ToPath(copy), ec);
+        m_copy.Release();
+        return;
+      }
+      renameat2(AT_FDCWD, copy.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);
+      throw FileError(path, REPLACED_MEANWHILE);
     }
 #endif
-    std::filesystem::rename(ToPath(m_tmpPath), ToPath(path), ec);
+    wav.reset();  // the original must be closed before it can be replaced everywhere
+    std::filesystem::rename(ToPath(copy), ToPath(path), ec);
     if (ec) throw FileError(path, "无法替换文件：" + ec.message());
-    m_cleanup.Release();
+    m_copy.Release();
   }
 
   Geometry m_g;
   int32_t m_p;
-  std::string m_tmpPath;
-  RemoveOnExit m_cleanup;
+  std::string m_tmpPath;  ///< the name the adjusted copy would like
+  OwnTempFile m_copy;      ///< the adjusted copy, once made
   int64_t m_blockSlots = 1;
   std::vector<int16_t> m_block;
   std::vector<int32_t> m_peaks;    ///< two per scanned slot
@@ -664,7 +871,7 @@ bool FollowableHeader(const unsigned char* h, Geometry& g) {
 
 bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* followed) {
   const std::string& path = st.WavFileName;
-  File wav = OpenFile(path, "rb");
+  File wav = OpenForReading(path);
   if (!wav) throw FileError(path, "无法打开文件：" + Reason(errno));
 
   // The canonical layout is taken at fixed offsets; the chunks are not walked. Bytes a short
@@ -676,7 +883,8 @@ bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* f
   st.WavFileSize = int64_t(Le32(head + 4)) + 8;
   st.SamplesPerSlot = static_cast<int32_t>(Le32(head + 24) / 100);
 
-  if (FileExists(st.WsFileName) && FileExists(st.AiFileName)) return true;
+  if (SideFilesReady(st)) return true;
+  if (!SideFileNamesUsable(st)) return false;
 
   Geometry g;
   g.headerBytes = fmt18 ? 46 : 44;
@@ -710,6 +918,7 @@ bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* f
   // A file that ends early is taken as far as it goes.
   const int64_t data = std::min(dataSize, std::max<int64_t>(fileSize - g.headerBytes, 0));
   Extent x;
+  x.dataBytes = data;
   x.slotCount = data / (g.slotValues * 2);
   x.padded = (x.slotCount + SLOT_MARGIN) / 100 * 100;
   x.lastAdjusted = (data / 2 - 8) / g.slotSamples / g.channels - 10;
@@ -717,7 +926,23 @@ bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* f
   const int64_t valueCount = std::min(st.WavFileSize, fileSize) / 2;
   x.adjustEnd = std::min(g.FirstValue() + (x.lastAdjusted + 1) * g.slotValues, valueCount - 16);
 
+  if (std::optional<LevelMark> mark = ReadLevelMark(wav.get(), path, fileSize)) {
+    // The level control has adjusted this file already, and the side files made from the sound
+    // as extracted are in its mark: they are put back, never made from the adjusted sound.
+    st.AutoVolLevel = mark->level;
+    ReservePrefaulted(st.WavSel, size_t(x.padded));
+    st.WavSel.assign(size_t(x.padded), TWavSelect{});
+    WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", mark->ws);
+    WriteFileThroughTemp(st.AiFileName, st.AiFileName + ".tmp", mark->ai);
+    return true;
+  }
+
   const int32_t p = std::clamp(st.Ctrl.TrackBarAutoVolCtrlSpeed, 0, 5);
+  // The adjusted file will take the WAV file's name: that must be the file itself, not a link.
+  if (p > 0 && !IsSameFile(FileNo(wav.get()), path)) {
+    st.Tell(path + "\r" + "不是普通文件（也许是符号链接），无法在原处调整它的音量。");
+    return false;
+  }
   std::unique_ptr<WsSampleWork> work = followed ? followed->TakeWork() : nullptr;
   if (work && !work->Fits(g, x, p)) work.reset();  // started over on the finished file
   if (!work) work = std::make_unique<WsSampleWork>(g, p, path + ".tmp", blockBytes);
@@ -889,7 +1114,7 @@ WsFollower::~WsFollower() = default;
 void WsFollower::Follow(const std::string& growingPath) {
   if (m_stopped) return;
   try {
-    File f = OpenFile(growingPath, "rb");
+    File f = OpenForReading(growingPath);
     if (!f) return;  // not there yet
     if (!m_work) {
       unsigned char head[46] = {};
@@ -913,6 +1138,40 @@ void WsFollower::Follow(const std::string& growingPath) {
 }
 
 std::unique_ptr<WsSampleWork> WsFollower::TakeWork() { return std::move(m_work); }
+
+int64_t WsFollower::AdjustedBytes() const { return m_work ? m_work->AdjustedBytes() : 0; }
+
+bool SideFilesReady(const EditorState& st) {
+  const auto ws = RegularFileSize(st.WsFileName);
+  const auto ai = RegularFileSize(st.AiFileName);
+  if (!ws || !ai || *ws != *ai || *ws % 2 != 0) return false;
+  try {
+    File wav = OpenForReading(st.WavFileName);
+    if (!wav || !SeekTo(wav.get(), 0, SEEK_END)) return true;  // nothing that says otherwise
+    const std::optional<LevelMark> mark = ReadLevelMark(wav.get(), st.WavFileName,
+                                                        TellPos(wav.get()));
+    return !mark || (ReadFileBytes(st.WsFileName) == mark->ws &&
+                     ReadFileBytes(st.AiFileName) == mark->ai);
+  } catch (const FileError&) {
+    return true;  // the WAV file cannot tell; whoever reads it will say why
+  }
+}
+
+bool SideFileNamesUsable(EditorState& st) {
+  for (const std::string* name : {&st.WavFileName, &st.WsFileName, &st.AiFileName}) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(ToPath(*name), ec);
+    if (ec || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) {
+      continue;
+    }
+    st.Tell(*name + "\r" +
+            (std::filesystem::is_symlink(status)
+                 ? "是符号链接。不会通过链接读写，也不会替换它；请把它换成普通文件或删掉，再重新打开视频。"
+                 : "不是普通文件，无法使用；请删掉或改名后再重新打开视频。"));
+    return false;
+  }
+  return true;
+}
 
 bool TransformWs(EditorState& st, const ProgressFn& progress, size_t blockBytes,
                  WsFollower* followed) {

@@ -40,6 +40,8 @@ class WsFollower {
   void Follow(const std::string& growingPath);
   /// The work done so far, for TransformWs.
   std::unique_ptr<WsSampleWork> TakeWork();
+  /// Bytes of the adjusted copy written so far (0 when none was begun); for the tests.
+  int64_t AdjustedBytes() const;
 
  private:
   std::string m_tmpPath;
@@ -58,14 +60,28 @@ class WsFollower {
 /// Sets WavChannels, SamplesPerSlot, WavFileSize, WavDataSize and AutoVolLevel and sizes WavSel
 /// to the padded slot count. Returns false when the WAV header is refused or a file cannot be
 /// read or written; the reason has then been told through st.Tell, beginning with the file's path.
-/// Returns true otherwise, also when both side files exist already (nothing is rebuilt then).
-/// The side files are written through temporary files, and the adjusted WAV is written to
-/// WavFileName + ".tmp" and renamed over the original only when complete. A file that ends
-/// before its data size says is read as far as it goes. `blockBytes` is the read size; only tests
-/// change it.
+/// Returns true otherwise, also when the side files are ready already (SideFilesReady; nothing is
+/// rebuilt then). A WAV file this builder has adjusted is never adjusted again: its side files
+/// are put back from the level mark it carries. The side files are written through temporary
+/// files; the adjusted WAV is written to a new file beside it (WavFileName + ".tmp" or a fresh
+/// name), given the level mark, and swapped with the original only when complete and before the
+/// side files are written, so that a kill at any moment leaves either the extracted WAV or the
+/// adjusted one with its mark. A file that ends before its data size says is read as far as it
+/// goes. `blockBytes` is the read size; only tests change it.
 /// `followed`, when given, holds the work done while the file was being written.
 bool TransformWs(EditorState& st, const ProgressFn& progress,
                  size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES, WsFollower* followed = nullptr);
+
+/// Whether the .ws and .ai files are in place and belong together: regular files (not links)
+/// of the same even size and, when the WAV file carries the level mark that the level control
+/// leaves in a file it adjusted, equal to the side files kept in that mark. Side files that are
+/// not ready are made anew (or put back from the mark) by TransformWs.
+bool SideFilesReady(const EditorState& st);
+
+/// Whether the names of the .wav, .ws and .ai files are free or hold regular files. A link or
+/// anything else there is neither read, written through nor replaced: tells about the first
+/// such name, beginning with its path, and returns false.
+bool SideFileNamesUsable(EditorState& st);
 
 // The steps of the builder that work on its in-memory sequences, exposed for the tests.
 

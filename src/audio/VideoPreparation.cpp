@@ -1,12 +1,20 @@
 #include "VideoPreparation.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "ChildProcess.h"
 #include "FileIo.h"
+#include "FileLock.h"
 #include "SubtitleLoad.h"
 #include "TransformWs.h"
 
@@ -42,39 +50,94 @@ void NotReadyPictures(EditorState& st) {
   st.Pictures.ImageReadyGo = false;
 }
 
-/// Runs the converter into a temporary file and puts it in place only when it finished well.
-/// The side files are built behind the converter, on the part already written, when `follower`
-/// is given.
+/// Where the converter writes: a file with no name yet (Linux), which vanishes if we are killed,
+/// or else a file in a new folder beside the video that only we may write. Either way no name
+/// the converter opens can be a link or someone else's file, and the finished file takes its
+/// name only when nothing has it. What is left unnamed is removed on scope exit.
+class ConverterOutput {
+ public:
+  explicit ConverterOutput(const std::string& wav) {
+    m_fd = CreateUnnamedFile(FromPath(ToPath(wav).parent_path()));
+    if (m_fd >= 0) {
+      m_path = DescriptorPath(m_fd);
+      return;
+    }
+    m_folder = CreateNewFolder(wav + ".part-");
+    m_path = FromPath(ToPath(m_folder) / "sound.wav");
+  }
+  ConverterOutput(const ConverterOutput&) = delete;
+  ConverterOutput& operator=(const ConverterOutput&) = delete;
+  ~ConverterOutput() {
+#ifdef _WIN32
+    if (m_fd >= 0) _close(m_fd);
+#else
+    if (m_fd >= 0) ::close(m_fd);
+#endif
+    if (m_folder.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove(ToPath(m_path), ec);
+    std::filesystem::remove(ToPath(m_folder), ec);  // only when empty
+  }
+  /// The path the converter writes to and the follower reads.
+  const std::string& Path() const { return m_path; }
+  /// Descriptors the converter must be given.
+  std::vector<int> PassFds() const {
+    return m_fd >= 0 ? std::vector<int>{m_fd} : std::vector<int>{};
+  }
+  /// Gives the finished file the name `wav`, only when nothing has it. 0 or an errno value.
+  int Name(const std::string& wav) {
+    return m_fd >= 0 ? NameNewFileExactly(m_fd, wav) : RenameWithoutReplacing(m_path, wav);
+  }
+
+ private:
+  int m_fd = -1;
+  std::string m_folder;
+  std::string m_path;
+};
+
+/// Runs the converter and gives its WAV file the name WavFileName only when it finished well
+/// (ConverterOutput). The side files are built behind the converter, on the part already
+/// written, when `follower` is given.
 bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress,
                   WsFollower* follower) {
   const std::string converter = FindProgram("ffmpeg");
   const ConverterVariant& variant =
       ConverterVariants()[ChooseVariant(seconds, SizeLimitMegabytes(st.Ctrl.RadioGroupWavSize))];
-  const std::string partial = st.WavFileName + ".part";
+  std::optional<ConverterOutput> output;
+  try {
+    output.emplace(st.WavFileName);
+  } catch (const FileError& e) {
+    st.Tell(st.WavFileName + "无法生成，请手工转换。\r" + e.path() + "：" + e.what());
+    return false;
+  }
+  const std::string& partial = output->Path();
   const double expected = static_cast<double>(seconds) * variant.Channels * variant.Rate * 2;
   progress("等待WAV生成……", 3);
   int shown = 3;
   const ProcessResult run = RunProcess(
-      converter, ConverterArguments(st.VideoFileName, partial, variant), [&] {
+      converter, ConverterArguments(st.VideoFileName, partial, variant),
+      [&] {
         const auto size = FileSizeOf(partial);
         if (!size || expected <= 0) return;
         const int position = std::min(66, 4 + static_cast<int>(62.0 * *size / expected));
         if (position > shown) progress("等待WAV生成……", shown = position);
         if (follower) follower->Follow(partial);
-      });
-  std::error_code ec;
-  if (!run.started || run.exitCode != 0 || !FileExists(partial)) {
-    std::filesystem::remove(ToPath(partial), ec);
+        if (*size > 100000) KillPoint("extracting");
+      },
+      output->PassFds());
+  if (!run.started || run.exitCode != 0 || !FileExists(partial) || FileSizeOf(partial) == 0u) {
     std::string why = run.started ? Tail(run.errors) : "无法启动" + converter + "：" + run.errors;
     st.Tell(st.WavFileName + "无法生成，请手工转换。" + (why.empty() ? "" : "\r" + why));
     return false;
   }
-  std::filesystem::rename(ToPath(partial), ToPath(st.WavFileName), ec);
-  if (ec) {
-    std::filesystem::remove(ToPath(partial), ec);
-    st.Tell(st.WavFileName + "无法生成，请手工转换。\r" + ec.message());
+  KillPoint("extracted");
+  if (const int err = output->Name(st.WavFileName)) {
+    st.Tell(st.WavFileName + "无法生成，请手工转换。\r" +
+            (err == EEXIST ? "转换期间出现了同名的文件，没有替换它。"
+                           : std::error_code(err, std::generic_category()).message()));
     return false;
   }
+  KillPoint("wav-placed");
   progress("等待WAV生成……", 66);
   return true;
 }
@@ -160,6 +223,19 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
   st.WsFileName = st.BaseFileName + ".ws";
   st.AiFileName = st.BaseFileName + ".ai";
 
+  // One preparation at a time writes a video's side files.
+  FileLock lock;
+  try {
+    if (!lock.TryLock(st.BaseFileName + ".lock")) {
+      st.Tell(chosenVideo + "\r" + "另一个程序正在准备这个视频，请等它完成后再试。");
+      return false;
+    }
+  } catch (const FileError& e) {
+    st.Tell(e.path() + "\r" + e.what());
+    return false;
+  }
+  if (!SideFileNamesUsable(st)) return false;
+
   std::optional<WsFollower> follower;
   if (!FileExists(st.WavFileName)) {
     progress("", 2);
@@ -183,20 +259,21 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
     }
     st.Pictures.ImageVideoYes = true;
     st.Pictures.ImageVideoNon = false;
-    if (!FileExists(st.WsFileName) || !FileExists(st.AiFileName)) follower.emplace(st);
+    if (!SideFilesReady(st)) follower.emplace(st);
     if (!ExtractSound(st, seconds, progress, follower ? &*follower : nullptr)) {
       NotReadyPictures(st);
       return false;
     }
   }
 
-  if (!FileExists(st.WsFileName) || !FileExists(st.AiFileName)) {
+  if (!SideFilesReady(st)) {
     progress("WAV转WS……", 66);
     if (!TransformWs(st, progress, TRANSFORM_WS_BLOCK_BYTES, follower ? &*follower : nullptr)) {
       CheckFileReady(st);
       return false;
     }
   }
+  KillPoint("ai-written");
   SubtitleLoad(st, LayerBoxValue(st.Ctrl));
   progress("", 0);
   CheckFileReady(st);
@@ -205,8 +282,7 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
 
 void CheckFileReady(EditorState& st) {
   const bool ready = FileExists(st.VideoFileName) && FileExists(st.WavFileName) &&
-                     FileExists(st.WsFileName) && FileExists(st.AiFileName) &&
-                     FileExists(st.SubFileName);
+                     SideFilesReady(st) && FileExists(st.SubFileName);
   st.Pictures.ImageVideoNon = !ready;
   st.Pictures.ImageVideoYes = ready;
   st.Pictures.ImageNotReady = !ready;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -95,6 +96,35 @@ NewFile CreateNewFile(const std::string& preferred) {
   throw FileError(preferred, "无法创建临时文件：" + SystemReason(err));
 }
 
+std::string CreateNewFolder(const std::string& prefix) {
+  DWORD err = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = prefix + RandomSuffix();
+    // Fails on any name that exists, links included.
+    if (CreateDirectoryW(ToPath(path).c_str(), nullptr)) return path;
+    err = GetLastError();
+    if (err != ERROR_ALREADY_EXISTS) break;
+  }
+  throw FileError(prefix, "无法创建临时文件夹：" +
+                              std::error_code(int(err), std::system_category()).message());
+}
+
+int RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails on any name that exists.
+  if (MoveFileExW(ToPath(from).c_str(), ToPath(to).c_str(), MOVEFILE_WRITE_THROUGH)) return 0;
+  const DWORD err = GetLastError();
+  return err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+}
+
+// Debt: Windows has no files without a name that can be given one later (a file opened to be
+// deleted on close cannot be kept); callers fall back to named temporary files.
+int CreateUnnamedFile(const std::string&) { return -1; }
+std::string DescriptorPath(int) { return ""; }
+std::string NameNewFile(int, const std::string& preferred) {
+  throw FileError(preferred, "无法创建临时文件：不支持");
+}
+int NameNewFileExactly(int, const std::string&) { return ENOTSUP; }
+
 namespace {
 bool FileIdOf(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) {
   return h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
@@ -170,6 +200,79 @@ NewFile CreateNewFile(const std::string& preferred) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) return {fd, path};
     err = errno;
+    if (err != EEXIST) break;
+  }
+  throw FileError(preferred, "无法创建临时文件：" + SystemReason(err));
+}
+
+std::string CreateNewFolder(const std::string& prefix) {
+  int err = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = prefix + RandomSuffix();
+    // mkdir fails on any name that exists, a link (even a dangling one) included.
+    if (::mkdir(path.c_str(), 0700) == 0) return path;
+    err = errno;
+    if (err != EEXIST) break;
+  }
+  throw FileError(prefix, "无法创建临时文件夹：" + SystemReason(err));
+}
+
+int RenameWithoutReplacing(const std::string& from, const std::string& to) {
+#if defined(__linux__)
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+#elif defined(__APPLE__)
+  if (::renamex_np(from.c_str(), to.c_str(), RENAME_EXCL) == 0) return 0;
+  if (errno != ENOTSUP) return errno;
+#endif
+  // A file system without an atomic no-replace rename: a second link fails on a taken name.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  if (errno == EEXIST) return EEXIST;
+  // Nor hard links (FAT and the like): checked, then renamed, with a short window between.
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+#if defined(__linux__) && defined(O_TMPFILE)
+
+int CreateUnnamedFile(const std::string& dir) {
+  // The tests set this to cover the named temporary files of the other systems.
+  if (const char* named = std::getenv("TAMSEL_NAMED_TEMPORARIES"); named && *named) return -1;
+  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  return fd >= 0 ? fd : -1;
+}
+
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+int NameNewFileExactly(int fd, const std::string& path) {
+  // A link of the descriptor's file under the new name; linkat never replaces a name.
+  if (::linkat(AT_FDCWD, DescriptorPath(fd).c_str(), AT_FDCWD, path.c_str(),
+               AT_SYMLINK_FOLLOW) == 0) {
+    return 0;
+  }
+  return errno;
+}
+
+#else
+
+// Debt: only Linux has files without a name that can be given one later; elsewhere callers
+// fall back to named temporary files.
+int CreateUnnamedFile(const std::string&) { return -1; }
+std::string DescriptorPath(int) { return ""; }
+int NameNewFileExactly(int, const std::string&) { return ENOTSUP; }
+
+#endif
+
+std::string NameNewFile(int fd, const std::string& preferred) {
+  int err = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = attempt == 0 ? preferred : preferred + "." + RandomSuffix();
+    err = NameNewFileExactly(fd, path);
+    if (err == 0) return path;
     if (err != EEXIST) break;
   }
   throw FileError(preferred, "无法创建临时文件：" + SystemReason(err));

@@ -49,6 +49,37 @@ NewFile CreateNewFile(const std::string& preferred);
 /// its place since), so that a rename moves only what we created.
 bool IsSameFile(int fd, const std::string& path);
 
+/// Creates a new, empty folder named `prefix` + six random characters, open to the running user
+/// only, and returns its name. Never takes over anything that existed before (a folder, a file,
+/// a link). Throws FileError naming `prefix` when none can be made.
+std::string CreateNewFolder(const std::string& prefix);
+
+/// Gives the file `from` the name `to` only when nothing (not even a dangling link) has that
+/// name; `from` must be a name of ours. Returns 0, or the reason (an errno value; EEXIST when
+/// `to` is taken) with both names left as they were.
+int RenameWithoutReplacing(const std::string& from, const std::string& to);
+
+/// A new file without a name in the folder `dir`, open for reading and writing (a C runtime
+/// descriptor). It vanishes with its content when the process dies before NameNewFile gives it
+/// a name, so a killed job leaves nothing behind. -1 where the system or the file system has no
+/// such files (Linux has them, on most file systems): use CreateNewFile then. The tests make it
+/// -1 with the environment variable TAMSEL_NAMED_TEMPORARIES, to cover the other way.
+int CreateUnnamedFile(const std::string& dir);
+
+/// A path by which the process holding the descriptor `fd` opens that file again, also a file
+/// without a name; a child process given the same descriptor number opens it by the same path.
+/// Only for files made by CreateUnnamedFile.
+std::string DescriptorPath(int fd);
+
+/// Gives the file made by CreateUnnamedFile and open as `fd` the name `preferred`, or
+/// `preferred` + "." + six random characters when that name is taken; never replaces anything.
+/// Returns the name. Throws FileError naming `preferred` when neither can be given.
+std::string NameNewFile(int fd, const std::string& preferred);
+
+/// Gives the file made by CreateUnnamedFile and open as `fd` the name `path` only when nothing
+/// has that name. Returns 0, or the reason (an errno value; EEXIST when `path` is taken).
+int NameNewFileExactly(int fd, const std::string& path);
+
 /// Whether an existing file must not be replaced: it has no write permission for its owner, or
 /// the running user may not write it. Root is held to the permission bits as well.
 bool IsWriteProtected(const std::string& path);

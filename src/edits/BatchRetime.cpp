@@ -30,9 +30,10 @@ constexpr int64_t ALIGN_LEAD = 5;
 constexpr const char* CONVERT_RESET_TEXT = "1.000000";
 
 /// Reads the begin scores (and, when `end` is given, the end scores) of the .ai file into arrays
-/// of N + 500 entries, N being the slot count of the .ws file. An .ai file shorter than 2N bytes
-/// gives what it holds and zeros after it. On failure shows a message naming the file, followed
-/// by `consequence`, and returns false without touching the arrays.
+/// of N + 500 entries, N being the slot count of the .ws file. The two files must agree: the .ws
+/// file of even length and the .ai file as long as it (a cut or foreign .ai file would shift or
+/// lose scores). On failure shows a message naming the file, followed by `consequence`, and
+/// returns false without touching the arrays.
 bool ReadSpeechScores(EditorState& st, std::vector<uint8_t>& begin, std::vector<uint8_t>* end,
                       const std::string& consequence) {
   const auto wsSize = FileSizeOf(st.WsFileName);
@@ -50,6 +51,17 @@ bool ReadSpeechScores(EditorState& st, std::vector<uint8_t>& begin, std::vector<
     st.Tell(e.path() + "\r" + e.what() + consequence);
     return false;
   }
+  if (*wsSize % 2 != 0) {
+    st.Tell(st.WsFileName + "\r" + "波形文件的长度（" + std::to_string(*wsSize) +
+            "字节）不是偶数，文件不完整，请重新准备视频。" + consequence);
+    return false;
+  }
+  if (ai.size() != *wsSize) {
+    st.Tell(st.AiFileName + "\r" + "语音数据文件的长度（" + std::to_string(ai.size()) +
+            "字节）与波形文件" + st.WsFileName + "（" + std::to_string(*wsSize) +
+            "字节）不符，文件不完整或不配套，请重新准备视频。" + consequence);
+    return false;
+  }
   const uint64_t slots = *wsSize / 2;
   std::vector<uint8_t> b;
   std::vector<uint8_t> e;
@@ -64,11 +76,9 @@ bool ReadSpeechScores(EditorState& st, std::vector<uint8_t>& begin, std::vector<
     return false;
   }
   const auto* bytes = reinterpret_cast<const unsigned char*>(ai.data());
-  const uint64_t beginCount = std::min<uint64_t>(slots, (ai.size() + 1) / 2);
-  for (uint64_t k = 0; k < beginCount; ++k) b[k] = bytes[2 * k];
+  for (uint64_t k = 0; k < slots; ++k) b[k] = bytes[2 * k];
   if (end) {
-    const uint64_t endCount = std::min<uint64_t>(slots, ai.size() / 2);
-    for (uint64_t k = 0; k < endCount; ++k) e[k] = bytes[2 * k + 1];
+    for (uint64_t k = 0; k < slots; ++k) e[k] = bytes[2 * k + 1];
     *end = std::move(e);
   }
   begin = std::move(b);

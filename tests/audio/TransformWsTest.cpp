@@ -4,10 +4,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <numbers>
 #include <random>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "TestSupport.h"
 
@@ -86,6 +92,9 @@ struct Builder {
     return names;
   }
 };
+
+/// Bytes of the level mark that an adjusted file of `slots` slots ends in.
+size_t LevelMarkBytes(size_t slots) { return 8 + 4 * slots + 24; }
 
 std::vector<int8_t> Signed(const std::string& bytes) {
   return std::vector<int8_t>(bytes.begin(), bytes.end());
@@ -286,6 +295,17 @@ Reference RefBuild(const std::string& file, int position) {
     r.wav[2 * k] = char(val[k] & 0xFF);
     r.wav[2 * k + 1] = char((val[k] >> 8) & 0xFF);
   }
+  if (bigG < 0 || lastVal - 16 < a / 2) return r;  // nothing was adjusted
+
+  // The adjusted file ends in its level mark: at an even offset, "tmsl", the body size, the
+  // .ws and .ai bytes, the slot count (8 bytes), the setting, the layout's version 1 (4 bytes
+  // each) and "TamselWS". The RIFF size takes it in; a data size beyond the end of the file is
+  // cut to the data there is.
+  if (r.wav.size() % 2 != 0) r.wav += '\0';
+  r.wav += "tmsl" + U32(uint32_t(4 * n + 24)) + r.ws + r.ai + U32(uint32_t(n)) + U32(0) +
+           U32(uint32_t(p)) + U32(1) + "TamselWS";
+  r.wav.replace(4, 4, U32(uint32_t(r.wav.size() - 8)));
+  if (d > data) r.wav.replace(a - 4, 4, U32(uint32_t(data)));
   return r;
 }
 
@@ -625,8 +645,11 @@ TEST(TransformWs, ChunksBeforeTheSamplesAreWalkedOver) {
     EXPECT_EQ(withList.Ws(), plain.Ws());
     EXPECT_EQ(withList.Ai(), plain.Ai());
     EXPECT_EQ(withList.Ws().size(), 600u);
-    EXPECT_EQ(withList.Wav().substr(0, 78), listed.substr(0, 78));
-    EXPECT_TRUE(withList.Wav().substr(78) == plain.Wav().substr(44));
+    // The header stays, but for the RIFF size when a level mark was added.
+    const std::string w = withList.Wav();
+    EXPECT_EQ(w.substr(0, 4) + w.substr(8, 70), listed.substr(0, 4) + listed.substr(8, 70));
+    EXPECT_EQ(RefLe32(w, 4), int64_t(w.size()) - 8);
+    EXPECT_TRUE(w.substr(78) == plain.Wav().substr(44));
   }
   Builder noData(0);
   EXPECT_FALSE(noData.Run(canonical.substr(0, 36) + "LIST" + U32(4) + "INFO"));
@@ -791,7 +814,7 @@ TEST(TransformWs, FullScaleNoiseStaysInsideFullScale) {
     Builder b(p);
     ASSERT_TRUE(b.Run(MakeWav(s, {2, 48000})));
     const std::string w = b.Wav();
-    ASSERT_EQ(w.size(), s.size() * 2 + 44);
+    ASSERT_EQ(w.size(), s.size() * 2 + 44 + LevelMarkBytes(1200));
     // G = (2304000 div 2 - 8) div 480 div 2 - 10 = 1189: slots 0..1189 are adjusted, the last
     // ten and a bit keep their samples, -32768 included.
     const size_t adjusted = 1190 * 960;
@@ -919,24 +942,234 @@ TEST(TransformWs, ProgressLabelsInOrderAndPositionsRising) {
   }
 }
 
+/// Limits the size of the files this process writes, as a full disk would, while it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &m_old);
+    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails
+    rlimit limit = m_old;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_old);
+    std::signal(SIGXFSZ, m_oldHandler);
+  }
+
+ private:
+  rlimit m_old{};
+  void (*m_oldHandler)(int) = nullptr;
+};
+
 TEST(TransformWs, FailedRewriteLeavesTheWavAndNoSideFiles) {
-  // The adjusted copy cannot be made: the side files, which mark the WAV file as finished,
-  // are not written either, so the next try starts over.
+  // The adjusted copy cannot be written in full: the side files, which are written only after
+  // the WAV file was replaced, are not written either, the copy begun goes, and the next try
+  // starts over.
   Builder b(3);
-  std::filesystem::create_directory(ToPath(b.st.WavFileName + ".tmp"));
   const std::string wav = MakeWav(TestSignal(2, 48000, 12, 5), {2, 48000});
-  EXPECT_FALSE(b.Run(wav));
+  WriteBytes(b.st.WavFileName, wav);
+  {
+    FileSizeLimit full(wav.size() / 2);
+    EXPECT_FALSE(b.Run());
+  }
   ASSERT_EQ(b.prompts.messages.size(), 1u);
-  EXPECT_EQ(b.prompts.messages[0].rfind(b.st.WavFileName + ".tmp\r", 0), 0u)
+  EXPECT_EQ(b.prompts.messages[0].rfind(b.st.WavFileName + "\r", 0), 0u)
       << b.prompts.messages[0];
   EXPECT_EQ(b.Wav(), wav);
   EXPECT_FALSE(b.HasSideFiles());
+  EXPECT_TRUE(b.Leftovers().empty());
 
-  std::filesystem::remove(ToPath(b.st.WavFileName + ".tmp"));
   EXPECT_TRUE(b.Run());
   EXPECT_EQ(b.Ws(), RefBuild(wav, 3).ws);
   EXPECT_EQ(b.Wav(), RefBuild(wav, 3).wav);
   EXPECT_TRUE(b.Leftovers().empty());
+}
+
+// The adjusted WAV file carries the side files made from the sound as extracted: whatever
+// becomes of the side files afterwards (a kill before they were written, a cut or foreign
+// file, a changed setting), a later build puts them back and never adjusts the WAV again.
+TEST(TransformWs, AnAdjustedWavIsNeverAdjustedAgain) {
+  const std::string wav = MakeWav(TestSignal(2, 48000, 12, 5), {2, 48000});
+  const Reference want = RefBuild(wav, 3);
+  struct Case {
+    const char* name;
+    bool dropWs, dropAi;
+    std::string ws, ai;  ///< written in their place when not empty
+    int position;        ///< the setting at the second build
+  };
+  const size_t bytes = want.ws.size();
+  const std::vector<Case> cases = {
+      {"both gone", true, true, "", "", 3},
+      {"ai gone", false, true, "", "", 3},
+      {"ws gone", true, false, "", "", 3},
+      {"ai cut", false, false, "", want.ai.substr(0, bytes / 2), 3},
+      {"foreign files of the same size", false, false, std::string(bytes, '\x01'),
+       std::string(bytes, '\x02'), 3},
+      {"setting moved to 0", true, true, "", "", 0},
+      {"setting moved to 5", false, true, "", "", 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Builder b(3);
+    ASSERT_TRUE(b.Run(wav));
+    ASSERT_EQ(b.Wav(), want.wav);
+    if (c.dropWs) std::filesystem::remove(ToPath(b.st.WsFileName));
+    if (c.dropAi) std::filesystem::remove(ToPath(b.st.AiFileName));
+    if (!c.ws.empty()) WriteBytes(b.st.WsFileName, c.ws);
+    if (!c.ai.empty()) WriteBytes(b.st.AiFileName, c.ai);
+    EXPECT_FALSE(SideFilesReady(b.st));
+    b.st.Ctrl.TrackBarAutoVolCtrlSpeed = c.position;
+    ASSERT_TRUE(b.Run());
+    EXPECT_TRUE(b.Wav() == want.wav);
+    EXPECT_TRUE(b.Ws() == want.ws);
+    EXPECT_TRUE(b.Ai() == want.ai);
+    EXPECT_EQ(b.st.AutoVolLevel, 3);
+    EXPECT_EQ(b.st.WavSel.size(), 4200u);
+    EXPECT_TRUE(SideFilesReady(b.st));
+    EXPECT_TRUE(b.Leftovers().empty());
+    EXPECT_TRUE(b.prompts.messages.empty());
+  }
+}
+
+TEST(TransformWs, SideFilesAreReadyOnlyWhenTheyAgree) {
+  struct Case {
+    const char* name;
+    const char* ws;  ///< nullptr: no such file
+    const char* ai;
+    bool ready;
+  } cases[] = {
+      {"both there", "abcd", "efgh", true},
+      {"both empty", "", "", true},
+      {"no ws", nullptr, "efgh", false},
+      {"no ai", "abcd", nullptr, false},
+      {"ai shorter", "abcd", "ef", false},
+      {"ai empty", "abcd", "", false},
+      {"ai longer", "abcd", "efghij", false},
+      {"both of odd length", "abc", "efg", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Builder b(3);
+    WriteBytes(b.st.WavFileName, MakeWav(TestSignal(1, 8000, 1, 1), {1, 8000}));
+    if (c.ws) WriteBytes(b.st.WsFileName, c.ws);
+    if (c.ai) WriteBytes(b.st.AiFileName, c.ai);
+    EXPECT_EQ(SideFilesReady(b.st), c.ready);
+  }
+  // A side file that is a link is not ready, whatever it points to.
+  Builder b(3);
+  WriteBytes(b.dir.Path("elsewhere.ws"), "abcd");
+  std::filesystem::create_symlink(ToPath(b.dir.Path("elsewhere.ws")), ToPath(b.st.WsFileName));
+  WriteBytes(b.st.AiFileName, "efgh");
+  EXPECT_FALSE(SideFilesReady(b.st));
+}
+
+/// Sets an environment variable while it lives.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : m_name(name) { setenv(name, value, 1); }
+  ~ScopedEnv() { unsetenv(m_name); }
+
+ private:
+  const char* m_name;
+};
+
+// Whatever has the name the adjusted copy would like (a link to another file, a dangling link,
+// a folder, a leftover) is never written through, reused or removed, with files that have no
+// name until complete and with named ones alike.
+TEST(TransformWs, TakenTemporaryNamesAreLeftAlone) {
+  const std::string wav = MakeWav(TestSignal(2, 16000, 12, 6), {2, 16000});
+  const Reference want = RefBuild(wav, 3);
+  enum Kind { LINK, DANGLING, FOLDER, LEFTOVER };
+  for (const char* named : {"", "1"}) {
+    ScopedEnv env("TAMSEL_NAMED_TEMPORARIES", named);
+    for (Kind kind : {LINK, DANGLING, FOLDER, LEFTOVER}) {
+      SCOPED_TRACE(std::string(*named ? "named " : "unnamed ") + std::to_string(kind));
+      Builder b(3);
+      const std::string tmp = b.st.WavFileName + ".tmp";
+      const std::string other = b.dir.Path("other");
+      switch (kind) {
+        case LINK: WriteBytes(other, "theirs"); [[fallthrough]];
+        case DANGLING: std::filesystem::create_symlink(ToPath(other), ToPath(tmp)); break;
+        case FOLDER: std::filesystem::create_directory(ToPath(tmp)); break;
+        case LEFTOVER: WriteBytes(tmp, "left"); break;
+      }
+      ASSERT_TRUE(b.Run(wav)) << (b.prompts.messages.empty() ? "" : b.prompts.messages[0]);
+      EXPECT_TRUE(b.Wav() == want.wav);
+      EXPECT_TRUE(b.Ws() == want.ws);
+      EXPECT_TRUE(b.Ai() == want.ai);
+      std::vector<std::string> left = b.Leftovers();
+      std::sort(left.begin(), left.end());
+      const std::vector<std::string> expected =
+          kind == LINK ? std::vector<std::string>{"other", "v.wav.tmp"}
+                       : std::vector<std::string>{"v.wav.tmp"};
+      EXPECT_EQ(left, expected);
+      if (kind == LINK || kind == DANGLING) {
+        EXPECT_EQ(std::filesystem::read_symlink(ToPath(tmp)), ToPath(other));
+      }
+      if (kind == LINK) {
+        EXPECT_EQ(ReadBytes(other), "theirs");
+      }
+      if (kind == LEFTOVER) {
+        EXPECT_EQ(ReadBytes(tmp), "left");
+      }
+    }
+  }
+}
+
+// A link or anything but a regular file in place of the WAV file or a side file is refused,
+// naming it: nothing is read through it, written through it or put in its place.
+TEST(TransformWs, LinksInPlaceOfTheFilesAreRefused) {
+  const std::string wav = MakeWav(TestSignal(2, 16000, 4, 7), {2, 16000});
+  enum Kind { WAV_LINK, WS_LINK, AI_DANGLING, WAV_PIPE };
+  for (int position : {0, 3}) {
+    for (Kind kind : {WAV_LINK, WS_LINK, AI_DANGLING, WAV_PIPE}) {
+      SCOPED_TRACE(std::to_string(position) + " " + std::to_string(kind));
+      Builder b(position);
+      const std::string other = b.dir.Path("other");
+      std::string named;
+      switch (kind) {
+        case WAV_LINK:
+          WriteBytes(other, wav);
+          std::filesystem::create_symlink(ToPath(other), ToPath(b.st.WavFileName));
+          named = b.st.WavFileName;
+          break;
+        case WS_LINK:
+          WriteBytes(b.st.WavFileName, wav);
+          WriteBytes(other, "theirs");
+          std::filesystem::create_symlink(ToPath(other), ToPath(b.st.WsFileName));
+          named = b.st.WsFileName;
+          break;
+        case AI_DANGLING:
+          WriteBytes(b.st.WavFileName, wav);
+          std::filesystem::create_symlink(ToPath(other), ToPath(b.st.AiFileName));
+          named = b.st.AiFileName;
+          break;
+        case WAV_PIPE:
+          ASSERT_EQ(mkfifo(b.st.WavFileName.c_str(), 0600), 0);
+          named = b.st.WavFileName;
+          break;
+      }
+      EXPECT_FALSE(b.Run());
+      ASSERT_EQ(b.prompts.messages.size(), 1u);
+      EXPECT_EQ(b.prompts.messages[0].rfind(named + "\r", 0), 0u) << b.prompts.messages[0];
+      if (kind == WAV_LINK) {
+        EXPECT_TRUE(ReadBytes(other) == wav);
+      }
+      if (kind == WS_LINK) {
+        EXPECT_EQ(ReadBytes(other), "theirs");
+      }
+      if (kind == AI_DANGLING) {
+        EXPECT_FALSE(std::filesystem::exists(ToPath(other)));
+      }
+      if (kind != WAV_PIPE && kind != WAV_LINK) {
+        EXPECT_TRUE(b.Wav() == wav);
+      }
+      EXPECT_EQ(std::filesystem::symlink_status(ToPath(named)).type(),
+                kind == WAV_PIPE ? std::filesystem::file_type::fifo
+                                 : std::filesystem::file_type::symlink);
+    }
+  }
 }
 
 TEST(TransformWs, UnreadableWavIsReported) {
@@ -994,8 +1227,10 @@ TEST(TransformWsFollowing, BuildsTheSameFilesAsAfterTheConversion) {
       GrowWhileFollowing(b.st.WavFileName + ".part", wav, follower, uint32_t(p + block));
       if (p > 0) {
         // Most of the adjusted copy is already written.
-        ASSERT_GT(FileSizeOf(b.st.WavFileName + ".tmp").value_or(0), int64_t(wav.size() / 2));
+        ASSERT_GT(follower.AdjustedBytes(), int64_t(wav.size() / 2));
       }
+      // Nothing of it shows by name while the converter is at work.
+      EXPECT_EQ(b.Leftovers(), std::vector<std::string>{"v.wav.part"});
       std::filesystem::rename(ToPath(b.st.WavFileName + ".part"), ToPath(b.st.WavFileName));
       ASSERT_TRUE(TransformWs(b.st, {}, block, &follower)) << p;
       ASSERT_EQ(b.Ws(), want.ws) << "position " << p << " block " << block;
@@ -1047,7 +1282,7 @@ TEST(TransformWsFollowing, UnfollowableFilesAndAbandonedWorkLeaveNothingBehind) 
     odd.replace(40, 4, U32(0));
     WsFollower follower(b.st);
     GrowWhileFollowing(b.st.WavFileName, odd, follower, 2);
-    EXPECT_FALSE(FileExists(b.st.WavFileName + ".tmp"));
+    EXPECT_EQ(follower.AdjustedBytes(), 0);
     ASSERT_TRUE(TransformWs(b.st, {}, TRANSFORM_WS_BLOCK_BYTES, &follower));
     EXPECT_EQ(int64_t(b.Ws().size()), 2 * 4000);
   }
@@ -1057,7 +1292,7 @@ TEST(TransformWsFollowing, UnfollowableFilesAndAbandonedWorkLeaveNothingBehind) 
     {
       WsFollower follower(b.st);
       GrowWhileFollowing(b.st.WavFileName + ".part", wav, follower, 3);
-      EXPECT_TRUE(FileExists(b.st.WavFileName + ".tmp"));
+      EXPECT_GT(follower.AdjustedBytes(), 0);
     }
     std::filesystem::remove(ToPath(b.st.WavFileName + ".part"));
     EXPECT_TRUE(b.Leftovers().empty());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "FileLock.h"
 #include "TestSupport.h"
 
 namespace tamsel {
@@ -129,6 +130,27 @@ TEST(OpenVideoClick, RefusesWhatIsNoVideo) {
   EXPECT_FALSE(none.Open(none.dir.Path("missing.mp4")));
   EXPECT_TRUE(none.prompts.messages.empty());
   EXPECT_EQ(none.st.Caption, "Tamsel时间轴 V1.0 beta9");
+}
+
+TEST(OpenVideoClick, OnePreparationOfAVideoAtATime) {
+  // Another process prepares the video (its lock is held): this one says so and touches
+  // nothing; once the lock is let go, the lock file goes with it.
+  Prepared p;
+  const std::string video = p.dir.Path("v.mp4");
+  WriteBytes(video, "not looked at while the video is locked");
+  {
+    FileLock other;
+    ASSERT_TRUE(other.TryLock(p.dir.Path("v.lock")));
+    EXPECT_FALSE(p.Open(video));
+    ASSERT_EQ(p.prompts.messages.size(), 1u);
+    EXPECT_EQ(p.prompts.messages[0], video + "\r另一个程序正在准备这个视频，请等它完成后再试。");
+    EXPECT_FALSE(p.st.Pictures.ImageReadyGo);
+  }
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(ToPath(p.dir.Path()))) {
+    ++count;
+  }
+  EXPECT_EQ(count, 1u);  // the video alone
 }
 
 }  // namespace

@@ -2,9 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "FileIo.h"
+#include "TestSupport.h"
 
 namespace tamsel {
 namespace {
@@ -88,6 +100,101 @@ TEST(QuoteWindowsArgument, RandomArgumentsComeBackUnchanged) {
     }
     ASSERT_EQ(SplitAsWindows(Join(args)), args) << Join(args);
   }
+}
+
+/// Whether a process is gone: no such process, or one that has ended and waits to be reaped.
+bool Gone(pid_t pid) {
+  if (kill(pid, 0) != 0) return true;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
+}
+
+/// Waits up to two seconds for a process to be gone.
+bool GoneSoon(pid_t pid) {
+  for (int i = 0; i < 200 && !Gone(pid); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return Gone(pid);
+}
+
+/// A child that writes its process id into `pidFile` and then sleeps for half a minute.
+std::vector<std::string> SleeperArgs(const std::string& pidFile) {
+  return {"-c", "echo $$ > '" + pidFile + "'.part && mv '" + pidFile + "'.part '" + pidFile +
+                    "' && exec sleep 30"};
+}
+
+pid_t PidIn(const std::string& pidFile) {
+  std::ifstream in(pidFile);
+  pid_t pid = 0;
+  in >> pid;
+  return pid;
+}
+
+TEST(RunProcess, AThrowingPollEndsTheChild) {
+  test::TempDir dir;
+  const std::string pidFile = dir.Path("pid");
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_THROW(RunProcess("/bin/sh", SleeperArgs(pidFile),
+                          [&] {
+                            if (FileExists(pidFile)) throw std::runtime_error("stop");
+                          }),
+               std::runtime_error);
+  const pid_t child = PidIn(pidFile);
+  ASSERT_GT(child, 0);
+  EXPECT_TRUE(Gone(child));  // killed and reaped before the exception went on
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
+#if defined(__linux__)
+TEST(RunProcess, TheChildEndsWithItsParent) {
+  // A parent that is killed while its child runs: the child must not run on.
+  test::TempDir dir;
+  const std::string pidFile = dir.Path("pid");
+  const pid_t parent = fork();
+  ASSERT_GE(parent, 0);
+  if (parent == 0) {
+    RunProcess("/bin/sh", SleeperArgs(pidFile), [&] {
+      if (FileExists(pidFile)) raise(SIGKILL);
+    });
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(parent, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  const pid_t child = PidIn(pidFile);
+  ASSERT_GT(child, 0);
+  EXPECT_TRUE(GoneSoon(child));
+  if (!Gone(child)) kill(child, SIGKILL);
+}
+
+TEST(RunProcess, PassesDescriptorsUnderTheirNumbers) {
+  test::TempDir dir;
+  const int fd = ::open(dir.Path("out").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const ProcessResult passed = RunProcess("/bin/sh", {"-c", "printf hi > " + path}, {}, {fd});
+  EXPECT_EQ(passed.exitCode, 0) << passed.errors;
+  EXPECT_EQ(test::ReadBytes(dir.Path("out")), "hi");
+  // Not passed, it is not there for the child.
+  const ProcessResult kept = RunProcess("/bin/sh", {"-c", "printf no > " + path});
+  EXPECT_NE(kept.exitCode, 0);
+  EXPECT_EQ(test::ReadBytes(dir.Path("out")), "hi");
+  ::close(fd);
+}
+#endif
+
+TEST(RunProcess, AProgramThatCannotStartIsTold) {
+  const ProcessResult r = RunProcess("/nonexistent/ffmpeg", {"-version"});
+  EXPECT_FALSE(r.started);
+  EXPECT_FALSE(r.errors.empty());
+  const ProcessResult ok = RunProcess("/bin/sh", {"-c", "printf out; printf err >&2; exit 3"});
+  EXPECT_TRUE(ok.started);
+  EXPECT_EQ(ok.exitCode, 3);
+  EXPECT_EQ(ok.output, "out");
+  EXPECT_EQ(ok.errors, "err");
 }
 
 }  // namespace

@@ -112,6 +112,102 @@ TEST(CreateNewFile, TakesTheNameOrAFreshOneBesideIt) {
   EXPECT_THROW(CreateNewFile(dir.Path("missing/v.tmp")), FileError);
 }
 
+TEST(CreateNewFolder, MakesAFreshFolderOnlyForUs) {
+  TempDir dir;
+  const std::string prefix = dir.Path("v.wav.part-");
+  // A folder, a file and a link that already have names of the pattern are passed over.
+  std::filesystem::create_directory(ToPath(prefix + "aaaaaa"));
+  const std::string a = CreateNewFolder(prefix);
+  const std::string b = CreateNewFolder(prefix);
+  EXPECT_NE(a, b);
+  for (const std::string& f : {a, b}) {
+    EXPECT_EQ(f.rfind(prefix, 0), 0u);
+    EXPECT_EQ(f.size(), prefix.size() + 6);
+    const auto st = std::filesystem::symlink_status(ToPath(f));
+    EXPECT_TRUE(std::filesystem::is_directory(st));
+    EXPECT_EQ(st.permissions() & std::filesystem::perms::all, std::filesystem::perms(0700));
+    EXPECT_TRUE(std::filesystem::is_empty(ToPath(f)));
+  }
+  EXPECT_THROW(CreateNewFolder(dir.Path("missing/x-")), FileError);
+}
+
+// Whatever has the name already (a file, a link, a dangling link, a folder) keeps it, and the
+// file to be moved stays where it was.
+TEST(RenameWithoutReplacing, TakesOnlyAFreeName) {
+  enum Kind { NOTHING, FILE, LINK, DANGLING, FOLDER };
+  for (Kind kind : {NOTHING, FILE, LINK, DANGLING, FOLDER}) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    const std::string from = dir.Path("sound.wav");
+    const std::string to = dir.Path("v.wav");
+    const std::string other = dir.Path("other");
+    WriteBytes(from, "ours");
+    switch (kind) {
+      case NOTHING: break;
+      case FILE: WriteBytes(to, "theirs"); break;
+      case LINK: WriteBytes(other, "theirs"); [[fallthrough]];
+      case DANGLING: std::filesystem::create_symlink(ToPath(other), ToPath(to)); break;
+      case FOLDER: std::filesystem::create_directory(ToPath(to)); break;
+    }
+    const int err = RenameWithoutReplacing(from, to);
+    if (kind == NOTHING) {
+      EXPECT_EQ(err, 0);
+      EXPECT_EQ(ReadBytes(to), "ours");
+      EXPECT_FALSE(FileExists(from));
+      continue;
+    }
+    EXPECT_EQ(err, EEXIST);
+    EXPECT_EQ(ReadBytes(from), "ours");
+    if (kind == FILE) {
+      EXPECT_EQ(ReadBytes(to), "theirs");
+    }
+    if (kind == LINK || kind == DANGLING) {
+      EXPECT_EQ(std::filesystem::read_symlink(ToPath(to)), ToPath(other));
+    }
+    if (kind == LINK) {
+      EXPECT_EQ(ReadBytes(other), "theirs");
+    }
+    if (kind == DANGLING) {
+      EXPECT_FALSE(std::filesystem::exists(ToPath(other)));
+    }
+    if (kind == FOLDER) {
+      EXPECT_TRUE(std::filesystem::is_directory(ToPath(to)));
+    }
+  }
+}
+
+TEST(CreateUnnamedFile, LeavesNothingUnlessNamedAndNeverReplaces) {
+  TempDir dir;
+  const int fd = CreateUnnamedFile(dir.Path());
+  if (fd < 0) GTEST_SKIP() << "no files without a name here";
+  ASSERT_EQ(::write(fd, "abc", 3), 3);
+  EXPECT_TRUE(std::filesystem::is_empty(ToPath(dir.Path())));
+  EXPECT_EQ(ReadBytes(DescriptorPath(fd)), "abc");
+
+  // A taken name (here a link) is left alone; a fresh one is found beside it.
+  const std::string taken = dir.Path("v.wav.tmp");
+  std::filesystem::create_symlink(ToPath(dir.Path("elsewhere")), ToPath(taken));
+  EXPECT_EQ(NameNewFileExactly(fd, taken), EEXIST);
+  const std::string named = NameNewFile(fd, taken);
+  EXPECT_EQ(named.rfind(taken + ".", 0), 0u);
+  EXPECT_EQ(ReadBytes(named), "abc");
+  EXPECT_TRUE(IsSameFile(fd, named));
+  EXPECT_TRUE(std::filesystem::is_symlink(ToPath(taken)));
+  EXPECT_FALSE(std::filesystem::exists(ToPath(dir.Path("elsewhere"))));
+  ::close(fd);
+
+  // One that is closed without a name leaves nothing.
+  const int gone = CreateUnnamedFile(dir.Path());
+  ASSERT_GE(gone, 0);
+  ASSERT_EQ(::write(gone, "xyz", 3), 3);
+  ::close(gone);
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(ToPath(dir.Path()))) {
+    ++count;
+  }
+  EXPECT_EQ(count, 2u);
+}
+
 TEST(ReadFileBytes, ReadsEverythingOrNamesTheFile) {
   TempDir dir;
   std::string big(300000, 'x');

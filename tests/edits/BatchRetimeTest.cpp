@@ -121,27 +121,40 @@ TEST(LoadSpeechScores, FillsBothArraysAndDelaysTheEndScores) {
   }
 }
 
-TEST(LoadSpeechScores, AShortAiFileIsReadAsFarAsItGoes) {
-  Fixture f(100);
-  f.st.AiFileName = f.File(".ai");
-  // 41 bytes: 20 whole slots and the begin score of slot 20.
-  std::string ai = AiFile(21, Speech(0, 20, 6), Speech(0, 20, 8));
-  ai.pop_back();
-  WriteBytes(f.st.AiFileName, ai);
-  f.st.Ctrl.TrackBarOutDelay = 0;
-  ASSERT_TRUE(LoadSpeechScores(f.st));
-  ASSERT_EQ(f.st.AiBegin.size(), 600u);
-  for (size_t k = 0; k < 600; ++k) EXPECT_EQ(f.st.AiBegin[k], k <= 20 ? 6 : 0) << k;
-  for (size_t k = 0; k < 600; ++k) EXPECT_EQ(f.st.AiEnd[k], k >= 10 && k < 30 ? 8 : 0) << k;
-}
-
-TEST(LoadSpeechScores, AnAiFileLongerThanTheWsFileIsCutToItsSlots) {
-  Fixture f(10);
-  f.st.AiFileName = f.File(".ai");
-  WriteBytes(f.st.AiFileName, AiFile(50, Speech(0, 49, 5)));
-  ASSERT_TRUE(LoadSpeechScores(f.st));
-  ASSERT_EQ(f.st.AiBegin.size(), 510u);
-  EXPECT_EQ(std::count(f.st.AiBegin.begin(), f.st.AiBegin.end(), 5), 10);
+// Side files that disagree in size (a cut .ai file, one left from another video, a .ws file
+// of odd length) would shift or lose scores: every tool refuses them, naming the file.
+TEST(LoadSpeechScores, SideFilesThatDisagreeAreRefusedNamingTheFile) {
+  struct Case {
+    const char* name;
+    size_t wsBytes;
+    size_t aiBytes;
+    const char* named;  ///< the file the message begins with
+  } cases[] = {
+      {"ai empty", 200, 0, ".ai"},
+      {"ai of odd length", 200, 199, ".ai"},
+      {"ai cut short", 200, 120, ".ai"},
+      {"ai longer", 200, 202, ".ai"},
+      {"ws of odd length", 201, 201, ".ws"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Prepared f({{100, 150}}, std::string(c.aiBytes, '\x05'));
+    WriteBytes(f.st.WsFileName, std::string(c.wsBytes, '\0'));
+    const std::string before = ReadBytes(f.File(".ass"));
+    f.st.AiBegin = {1, 2, 3};
+    f.st.AiEnd = {4, 5};
+    EXPECT_FALSE(LoadSpeechScores(f.st));
+    EXPECT_FALSE(ButtonAutoAdjBeginClick(f.st));
+    ASSERT_EQ(f.prompts.messages.size(), 2u);
+    EXPECT_TRUE(f.prompts.messages[0].starts_with(f.File(c.named) + "\r"))
+        << f.prompts.messages[0];
+    EXPECT_TRUE(f.prompts.messages[1].ends_with("没有对齐，字幕时间未改动。"))
+        << f.prompts.messages[1];
+    EXPECT_EQ(f.st.AiBegin, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(f.st.AiEnd, (std::vector<uint8_t>{4, 5}));
+    EXPECT_EQ(TimesOf(f.st), (Times{{100, 150}}));
+    EXPECT_EQ(ReadBytes(f.File(".ass")), before);
+  }
 }
 
 TEST(LoadSpeechScores, AnEmptyWsFileGivesOnlyTheMargin) {
