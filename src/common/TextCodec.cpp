@@ -80,17 +80,6 @@ int LineOfUnit(std::string_view bytes, size_t offset, bool bigEndian, size_t wid
   return line;
 }
 
-/// Whether bytes without a byte-order mark look like UTF-16: text files hold no NUL bytes, but
-/// UTF-16 puts one beside nearly every Latin character, all at even or all at odd offsets.
-bool LooksLikeUtf16(std::string_view bytes) {
-  const size_t n = std::min<size_t>(bytes.size(), 1 << 16) & ~size_t(1);
-  if (n < 4) return false;
-  size_t zeros[2] = {0, 0};
-  for (size_t i = 0; i < n; ++i) zeros[i & 1] += bytes[i] == '\0';
-  const size_t units = n / 2;
-  const auto one = [&](size_t many, size_t few) { return many >= 2 && many * 4 >= units && few * 16 < units; };
-  return one(zeros[0], zeros[1]) || one(zeros[1], zeros[0]);
-}
 
 }  // namespace
 
@@ -118,6 +107,16 @@ std::string Excerpt(std::string_view text, size_t maxChars) {
   }
   if (i < text.size()) out += "…";
   return out;
+}
+
+bool LooksLikeUtf16(std::string_view bytes) {
+  const size_t n = std::min<size_t>(bytes.size(), 1 << 16) & ~size_t(1);
+  if (n < 4) return false;
+  size_t zeros[2] = {0, 0};
+  for (size_t i = 0; i < n; ++i) zeros[i & 1] += bytes[i] == '\0';
+  const size_t units = n / 2;
+  const auto one = [&](size_t many, size_t few) { return many >= 2 && many * 4 >= units && few * 16 < units; };
+  return one(zeros[0], zeros[1]) || one(zeros[1], zeros[0]);
 }
 
 bool IsValidUtf8(std::string_view s) {

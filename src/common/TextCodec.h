@@ -37,6 +37,10 @@ struct DecodedText {
 /// that looks like UTF-16 without its mark (which would otherwise read as text full of NULs).
 DecodedText DecodeTextFile(std::string_view bytes);
 
+/// Whether bytes without a byte-order mark look like UTF-16 (NUL bytes beside the characters, all
+/// at even or all at odd offsets): DecodeTextFile refuses such bytes rather than read NULs.
+bool LooksLikeUtf16(std::string_view bytes);
+
 /// The UTF-8 byte-order mark.
 inline constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 
