@@ -4,70 +4,29 @@
 
 #include <cmath>
 #include <fstream>
-#include <optional>
 
+#include "SoundTestSupport.h"
 #include "TestSupport.h"
 
 #ifdef __linux__
-#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
 namespace tamsel {
 namespace {
 
+using test::LeU32;
+using test::ManualClock;
+using test::Resampled;
+using test::SampleBytes;
+using test::StereoRamp;
 using test::TempDir;
+using test::WaveFile;
 using test::WriteBytes;
 
-std::string U32(uint32_t v) {
-  return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-}
-std::string U16(uint16_t v) { return std::string{char(v), char(v >> 8)}; }
-
 WAVEFORMATEX Format(uint16_t channels, uint32_t rate, uint16_t bits = 16) {
-  WAVEFORMATEX f;
-  f.wFormatTag = 1;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.nBlockAlign = uint16_t(channels * bits / 8);
-  f.nAvgBytesPerSec = rate * f.nBlockAlign;
-  f.wBitsPerSample = bits;
-  return f;
+  return test::PcmFormat(channels, rate, bits);
 }
-
-std::string SampleBytes(const std::vector<int16_t>& samples) {
-  std::string s;
-  for (int16_t v : samples) s += U16(uint16_t(v));
-  return s;
-}
-
-/// A WAV file: the canonical header, `data` as the data chunk's body (its size field says
-/// `dataSize`, by default the true one), then `tail`.
-std::string WaveFile(const WAVEFORMATEX& f, const std::string& data, const std::string& tail = "",
-                     std::optional<uint32_t> dataSize = std::nullopt) {
-  std::string fmt = U16(f.wFormatTag) + U16(f.nChannels) + U32(f.nSamplesPerSec) +
-                    U32(f.nAvgBytesPerSec) + U16(f.nBlockAlign) + U16(f.wBitsPerSample);
-  std::string body = "WAVEfmt " + U32(16) + fmt + "data" +
-                     U32(dataSize.value_or(uint32_t(data.size()))) + data + tail;
-  return "RIFF" + U32(uint32_t(body.size())) + body;
-}
-
-/// Stereo frames whose left and right channels differ everywhere: left rises in steps of
-/// 100 from -20000, right falls in steps of 37 from 15000; none is 0.
-std::vector<int16_t> StereoRamp(int frames) {
-  std::vector<int16_t> s;
-  for (int i = 0; i < frames; ++i) {
-    s.push_back(int16_t(-20000 + 100 * (i % 400) + 1));
-    s.push_back(int16_t(15000 - 37 * (i % 800) + 3));
-  }
-  return s;
-}
-
-class ManualClock : public Clock {
- public:
-  int64_t now = 1000;
-  int64_t NowMicros() const override { return now; }
-};
 
 /// A sound file on disk, played through SoundBuffer::OpenWave.
 struct Sound {
@@ -84,26 +43,6 @@ struct Sound {
 std::vector<int16_t> Render(SoundBuffer& b, int frames, int rate, int channels) {
   std::vector<int16_t> out(size_t(frames * channels), int16_t(12345));
   b.Render(out.data(), frames, rate, channels);
-  return out;
-}
-
-/// What playing `src` (interleaved, `channels` per frame) from frame `first` at `step` source
-/// frames per output frame gives, `frames` output frames long, linearly interpolated; the
-/// source is held at its last frame (nothing follows when played once).
-std::vector<int16_t> Resampled(const std::vector<int16_t>& src, int channels, int first,
-                               double step, int frames) {
-  const int n = int(src.size()) / channels;
-  std::vector<int16_t> out;
-  for (int i = 0; i < frames; ++i) {
-    const double pos = first + i * step;
-    const int k = int(pos);
-    const double t = pos - k;
-    for (int c = 0; c < channels; ++c) {
-      const int a = src[size_t(k * channels + c)];
-      const int b = src[size_t(std::min(k + 1, n - 1) * channels + c)];
-      out.push_back(int16_t(std::lround(a + (b - a) * t)));
-    }
-  }
   return out;
 }
 
@@ -333,7 +272,7 @@ TEST(SoundBuffer, OpenWaveMapsTheDataChunkOnly) {
   const auto samples = StereoRamp(100);
   const std::string data = SampleBytes(samples);
   // The preparation's own chunk behind the data is not sound.
-  const std::string mark = "tmsl" + U32(8) + "TamselWS";
+  const std::string mark = "tmsl" + LeU32(8) + "TamselWS";
   struct Case {
     std::string file;
     int64_t size;
@@ -381,7 +320,7 @@ TEST(SoundBuffer, OpenWaveRefusesWhatItCannotPlayNamingTheFile) {
       {WaveFile(float32, "abcdefgh"), "不是PCM格式的声音"},
       {WaveFile(Format(0, 48000), "abcd"), "声道数为0"},
       {WaveFile(Format(2, 0), "abcd"), "采样率为0"},
-      {"RIFF" + U32(4) + "AVI ", "不是WAV文件"},
+      {"RIFF" + LeU32(4) + "AVI ", "不是WAV文件"},
   };
   for (const auto& c : cases) {
     WriteBytes(dir.Path("v.wav"), c.file);
@@ -411,7 +350,7 @@ std::string MappingOf(const void* p) {
   std::string line;
   const auto addr = reinterpret_cast<uintptr_t>(p);
   while (std::getline(maps, line)) {
-    uintptr_t from = 0, to = 0;
+    unsigned long from = 0, to = 0;
     if (std::sscanf(line.c_str(), "%lx-%lx", &from, &to) == 2 && from <= addr && addr < to) {
       return line;
     }
