@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
+#include <thread>
 
 #include "SoundTestSupport.h"
 #include "TestSupport.h"
@@ -217,6 +219,37 @@ TEST(SoundBuffer, StopAndFrequencyZeroHoldTheCursorInSilence) {
   EXPECT_EQ(b.Frequency(), 0);
   b.SetFrequency(8000);
   EXPECT_EQ(Render(b, 1, 8000, 2), (std::vector<int16_t>{s.samples[50], s.samples[51]}));
+}
+
+TEST(SoundBuffer, ACursorSetWhileTheDeviceRendersStaysSet) {
+  // A device thread renders without pause while the window's thread stops the sound and sets
+  // the cursor: a Render that began before must not put back the cursor it started from.
+  Sound s(2, 8000, StereoRamp(4000));
+  SoundBuffer& b = *s.buffer;
+  std::atomic<bool> done{false};
+  std::atomic<int64_t> renders{0};
+  std::thread device([&] {
+    std::vector<int16_t> out(512 * 2);
+    while (!done) {
+      b.Render(out.data(), 512, 8000, 2);
+      ++renders;
+    }
+  });
+  int wrong = 0;
+  for (int i = 0; i < 2000; ++i) {
+    b.Play(/*looping=*/true);
+    const int64_t seen = renders;
+    while (renders < seen + 1) std::this_thread::yield();
+    b.Stop();
+    const int64_t set = (i * 37 % 4000) * 4;
+    b.SetCursor(set);
+    const int64_t after = renders;
+    while (renders < after + 2) std::this_thread::yield();
+    wrong += b.Cursor() != set;
+  }
+  done = true;
+  device.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST(SoundBuffer, OnAClockTheCursorMovesByTimeTimesFrequency) {
