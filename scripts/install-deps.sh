@@ -6,6 +6,8 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  # sound output: SDL2's audio subsystem (its disk and dummy drivers serve the tests)
+  libsdl2-dev
   libass-dev
   clang libclang-rt-14-dev
   ffmpeg espeak-ng time python3

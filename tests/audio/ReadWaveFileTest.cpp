@@ -60,6 +60,7 @@ TEST(TReadWaveFile, FindsFormatAndDataWhateverStandsBetween) {
     EXPECT_EQ(wav.Format().wBitsPerSample, 16);
     EXPECT_EQ(wav.Format().cbSize, c.cbSize);
     EXPECT_EQ(wav.Size(), 6u);
+    EXPECT_EQ(wav.DataOffset(), c.bytes.find("abcdef"));
     char buf[8] = {};
     EXPECT_TRUE(wav.Read(buf, 4));
     EXPECT_EQ(std::string(buf, 4), "abcd");
@@ -95,6 +96,8 @@ TEST(TReadWaveFile, OddFilesOpenOrAreRefused) {
     EXPECT_EQ(wav.Open(dir.Path("a.wav")), c.opens);
     EXPECT_EQ(wav.Format().wFormatTag, c.tag);
     EXPECT_EQ(wav.Size(), c.size);
+    // Only the truncated file has a data chunk, right behind the 44-byte header.
+    EXPECT_EQ(wav.DataOffset(), c.size ? 44u : 0u);
   }
   TReadWaveFile missing;
   EXPECT_FALSE(missing.Open(dir.Path("none.wav")));
