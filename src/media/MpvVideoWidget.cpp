@@ -59,7 +59,8 @@ class MpvVideoWidget::GlView : public QOpenGLWidget, public MpvVideoWidget::View
  protected:
   void initializeGL() override {
     // Qt destroys the OpenGL context with the widget's top-level window; mpv's objects in it
-    // must go first.
+    // must go first. Debt: a widget moved to another top-level window gets a new context and a
+    // new render context, but mpv keeps its video switched off.
     connect(
         context(), &QOpenGLContext::aboutToBeDestroyed, this,
         [this] {
@@ -77,11 +78,11 @@ class MpvVideoWidget::GlView : public QOpenGLWidget, public MpvVideoWidget::View
     const int rc = mpv_render_context_create(&m_ctx, m_mpv, params);
     if (rc < 0) {
       m_ctx = nullptr;
-      m_owner->RendererReady(false, QString::fromStdString(MpvReason(rc)));
+      m_owner->RendererReady(false);
       return;
     }
     mpv_render_context_set_update_callback(m_ctx, &RequestRepaint, static_cast<QWidget*>(this));
-    m_owner->RendererReady(true, {});
+    m_owner->RendererReady(true);
   }
 
   void paintGL() override {
@@ -186,7 +187,8 @@ class MpvVideoWidget::SwView : public QWidget, public MpvVideoWidget::View {
 
   void Allocate(int w, int h) {
     m_stride = (static_cast<size_t>(w) * 4 + 63) / 64 * 64;
-    m_pixels.reset(static_cast<uchar*>(::operator new(m_stride* static_cast<size_t>(h), ALIGN)));
+    const size_t bytes = m_stride * static_cast<size_t>(h);
+    m_pixels.reset(static_cast<uchar*>(::operator new(bytes, ALIGN)));
     m_size[0] = w;
     m_size[1] = h;
   }
@@ -255,7 +257,6 @@ MpvVideoWidget::MpvVideoWidget(Renderer renderer, QWidget* parent) : QWidget(par
       },
       this);
 
-  setAttribute(Qt::WA_OpaquePaintEvent);
   QPalette pal = palette();
   pal.setColor(QPalette::Window, Qt::black);
   setPalette(pal);
@@ -303,10 +304,10 @@ void MpvVideoWidget::SetUpRenderer(Renderer renderer) {
   w->setAttribute(Qt::WA_TransparentForMouseEvents);
   w->setGeometry(rect());
   w->show();
-  if (renderer == Renderer::Software) RendererReady(true, {});
+  if (renderer == Renderer::Software) RendererReady(true);
 }
 
-void MpvVideoWidget::RendererReady(bool ok, const QString& why) {
+void MpvVideoWidget::RendererReady(bool ok) {
   if (ok) {
     m_rendererReady = true;
     StartLoading();
@@ -314,7 +315,6 @@ void MpvVideoWidget::RendererReady(bool ok, const QString& why) {
   }
   // OpenGL is there but mpv cannot use it (too old, missing extensions): draw in software.
   // Not from here: Qt is inside the OpenGL widget's set-up.
-  Q_UNUSED(why);
   QMetaObject::invokeMethod(
       this,
       [this] {

@@ -47,7 +47,7 @@ class MpvVideoWidget : public QWidget, public VideoPlayer {
   void Open(const std::string& path);
   /// Whether the file of Open is open and playable.
   bool IsLoaded() const { return m_loaded; }
-  /// The renderer in use; Automatic only before the first renderer is set up.
+  /// The renderer in use: OpenGl or Software (OpenGl turns Software when mpv cannot use it).
   Renderer ActiveRenderer() const { return m_active; }
   /// What Automatic stands for on this platform.
   static Renderer AutomaticRenderer();
@@ -90,7 +90,8 @@ class MpvVideoWidget : public QWidget, public VideoPlayer {
   class SwView;
 
   void SetUpRenderer(Renderer renderer);
-  void RendererReady(bool ok, const QString& why);
+  /// Told by the view once mpv can draw (loading starts) or cannot (software takes over).
+  void RendererReady(bool ok);
   void StartLoading();
   void DrainEvents();
   void Seek(double seconds);
