@@ -324,7 +324,7 @@ void MpvVideoWidget::RendererReady(bool ok) {
         try {
           SetUpRenderer(Renderer::Software);
         } catch (const MediaError& e) {
-          emit LoadFailed(QString::fromStdString(m_path + "\r" + e.what()));
+          Q_EMIT LoadFailed(QString::fromStdString(m_path + "\r" + e.what()));
         }
       },
       Qt::QueuedConnection);
@@ -346,7 +346,7 @@ void MpvVideoWidget::StartLoading() {
   const int rc = mpv_command(m_mpv, cmd);
   m_loadIssued = true;
   if (rc < 0) {
-    emit LoadFailed(QString::fromStdString(m_path + "\r视频无法打开：" + MpvReason(rc)));
+    Q_EMIT LoadFailed(QString::fromStdString(m_path + "\r视频无法打开：" + MpvReason(rc)));
   }
 }
 
@@ -370,10 +370,10 @@ void MpvVideoWidget::DrainEvents() {
           try {
             Seek(m_pendingSeek);
           } catch (const MediaError& err) {
-            emit LoadFailed(QString::fromStdString(m_path + "\r" + err.what()));
+            Q_EMIT LoadFailed(QString::fromStdString(m_path + "\r" + err.what()));
           }
         }
-        emit FileLoaded();
+        Q_EMIT FileLoaded();
         break;
       case MPV_EVENT_PLAYBACK_RESTART:
         m_seekUnderway = false;  // the first frame after the seek is ready
@@ -383,7 +383,7 @@ void MpvVideoWidget::DrainEvents() {
         m_seekUnderway = false;
         const auto* end = static_cast<const mpv_event_end_file*>(e->data);
         if (end->reason == MPV_END_FILE_REASON_ERROR) {
-          emit LoadFailed(
+          Q_EMIT LoadFailed(
               QString::fromStdString(m_path + "\r视频无法播放：" + MpvReason(end->error)));
         }
         break;

@@ -74,7 +74,7 @@ class MpvVideoWidget : public QWidget, public VideoPlayer {
   int Height() const override;
   void SetClickHandler(std::function<void(int button)> onClick) override;
 
- signals:
+ Q_SIGNALS:
   /// The file of Open is open: its length and frame rate can be read.
   void FileLoaded();
   /// The file of Open cannot be played; `message` names it and says why.

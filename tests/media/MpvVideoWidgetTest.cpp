@@ -9,12 +9,11 @@
 #include <QTest>
 
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 
 #include "ChildProcess.h"
+#include "TestSupport.h"
 
 namespace tamsel {
 namespace {
@@ -32,24 +31,6 @@ int GreyOfFrame(int frameInSecond) { return 20 + 8 * frameInSecond; }
 /// Generous waits: the machine may be slow and shared; a wait ends as soon as its condition holds.
 constexpr int LOAD_MS = 60000;
 constexpr int FRAME_MS = 30000;
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::random_device rd;
-    m_path = std::filesystem::temp_directory_path() /
-             ("tamsel-video-test-" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(m_path);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-  }
-  std::string Path(const std::string& name) const { return (m_path / name).string(); }
-
- private:
-  std::filesystem::path m_path;
-};
 
 bool RunFfmpeg(std::vector<std::string> args) {
   args.insert(args.begin(), {"-nostdin", "-loglevel", "error", "-y"});
@@ -75,7 +56,7 @@ std::string TimeTellingFilter() {
 class VideoTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    s_dir = std::make_unique<TempFolder>();
+    s_dir = std::make_unique<test::TempDir>();
     if (FindProgram("ffmpeg").empty()) return;
     const std::string dur = std::to_string(SECONDS);
     s_made =
@@ -172,7 +153,7 @@ class VideoTest : public ::testing::Test {
     return MpvVideoWidget::Renderer::OpenGl;
   }
 
-  static inline std::unique_ptr<TempFolder> s_dir;
+  static inline std::unique_ptr<test::TempDir> s_dir;
   static inline bool s_made = false;
 };
 
