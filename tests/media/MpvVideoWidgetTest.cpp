@@ -59,18 +59,13 @@ class VideoTest : public ::testing::Test {
     s_dir = std::make_unique<test::TempDir>();
     if (FindProgram("ffmpeg").empty()) return;
     const std::string dur = std::to_string(SECONDS);
-    s_made =
-        RunFfmpeg({"-f",        "lavfi",
-                   "-i",        "color=c=black:s=160x120:r=" + std::to_string(FPS) + ":d=" + dur,
-                   "-f",        "lavfi",
-                   "-i",        "sine=frequency=440:sample_rate=44100:duration=" + dur,
-                   "-vf",       TimeTellingFilter(),
-                   "-c:v",      "mpeg4",
-                   "-q:v",      "2",
-                   "-g",        "1000",
-                   "-pix_fmt",  "yuv420p",
-                   "-c:a",      "aac",
-                   "-shortest", s_dir->Path("clock.mp4")});
+    const std::string video = "color=c=black:s=160x120:r=" + std::to_string(FPS) + ":d=" + dur;
+    const std::string sound = "sine=frequency=440:sample_rate=44100:duration=" + dur;
+    // One key frame at the start (-g), good quality (-q:v) so that colours stay true.
+    std::vector<std::string> args = {"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", sound};
+    args.insert(args.end(), {"-vf", TimeTellingFilter(), "-c:v", "mpeg4", "-q:v", "2"});
+    args.insert(args.end(), {"-g", "1000", "-c:a", "aac", "-shortest", s_dir->Path("clock.mp4")});
+    s_made = RunFfmpeg(args);
     // The subtitle being edited lies beside its video.
     std::ofstream(s_dir->Path("clock.srt")) << "1\n00:00:00,000 --> 00:00:04,000\nText\n";
   }
