@@ -1,0 +1,543 @@
+#include "MpvVideoWidget.h"
+
+#include <mpv/client.h>
+#include <mpv/render.h>
+#include <mpv/render_gl.h>
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QOpenGLWidget>
+#include <QPainter>
+
+#include <algorithm>
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <memory>
+#include <new>
+
+namespace tamsel {
+
+namespace {
+
+std::string MpvReason(int rc) { return mpv_error_string(rc); }
+
+/// Asks for a repaint of `view` on its own thread; called by mpv from its threads.
+void RequestRepaint(void* view) {
+  auto* w = static_cast<QWidget*>(view);
+  QMetaObject::invokeMethod(
+      w, [w] { w->update(); }, Qt::QueuedConnection);
+}
+
+}  // namespace
+
+/// What both renderers share: the widget mpv draws into, covering the player.
+class MpvVideoWidget::View {
+ public:
+  virtual ~View() = default;
+  virtual QWidget* Widget() = 0;
+};
+
+/// mpv's OpenGL renderer drawing into the framebuffer of a QOpenGLWidget. The render context is
+/// made when Qt first sets up the widget's OpenGL context, that is when it is first shown.
+class MpvVideoWidget::GlView : public QOpenGLWidget, public MpvVideoWidget::View {
+ public:
+  GlView(MpvVideoWidget* owner, mpv_handle* mpv)
+      : QOpenGLWidget(owner), m_owner(owner), m_mpv(mpv) {}
+  ~GlView() override {
+    if (m_ctx) {
+      makeCurrent();
+      FreeRenderContext();
+      doneCurrent();
+    }
+  }
+  QWidget* Widget() override { return this; }
+
+ protected:
+  void initializeGL() override {
+    // Qt destroys the OpenGL context with the widget's top-level window; mpv's objects in it
+    // must go first. Debt: a widget moved to another top-level window gets a new context and a
+    // new render context, but mpv keeps its video switched off.
+    connect(
+        context(), &QOpenGLContext::aboutToBeDestroyed, this,
+        [this] {
+          makeCurrent();
+          FreeRenderContext();
+          doneCurrent();
+        },
+        Qt::DirectConnection);
+    mpv_opengl_init_params gl{&GlView::ProcAddress, nullptr};
+    // No MPV_RENDER_PARAM_ADVANCED_CONTROL: the window thread reads properties synchronously.
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
+        {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl},
+        {MPV_RENDER_PARAM_INVALID, nullptr}};
+    const int rc = mpv_render_context_create(&m_ctx, m_mpv, params);
+    if (rc < 0) {
+      m_ctx = nullptr;
+      m_owner->RendererReady(false);
+      return;
+    }
+    mpv_render_context_set_update_callback(m_ctx, &RequestRepaint, static_cast<QWidget*>(this));
+    m_owner->RendererReady(true);
+  }
+
+  void paintGL() override {
+    if (!m_ctx) {
+      context()->functions()->glClearColor(0, 0, 0, 1);
+      context()->functions()->glClear(GL_COLOR_BUFFER_BIT);
+      return;
+    }
+    const qreal ratio = devicePixelRatioF();
+    mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()),
+                       static_cast<int>(std::lround(width() * ratio)),
+                       static_cast<int>(std::lround(height() * ratio)), 0};
+    int flipY = 1;  // the widget's framebuffer has its origin at the bottom left
+    int block = 0;  // the window thread never waits for a frame's display time
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
+                                 {MPV_RENDER_PARAM_FLIP_Y, &flipY},
+                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    mpv_render_context_render(m_ctx, params);
+  }
+
+ private:
+  static void* ProcAddress(void*, const char* name) {
+    QOpenGLContext* ctx = QOpenGLContext::currentContext();
+    return ctx ? reinterpret_cast<void*>(ctx->getProcAddress(name)) : nullptr;
+  }
+  /// Needs the widget's OpenGL context current.
+  void FreeRenderContext() {
+    if (!m_ctx) return;
+    mpv_render_context_set_update_callback(m_ctx, nullptr, nullptr);
+    mpv_render_context_free(m_ctx);
+    m_ctx = nullptr;
+  }
+
+  MpvVideoWidget* m_owner;
+  mpv_handle* m_mpv;
+  mpv_render_context* m_ctx = nullptr;
+};
+
+/// mpv's software renderer drawing into an image that the paint event shows. Slow for large
+/// pictures, but needs nothing of the platform beyond painting.
+class MpvVideoWidget::SwView : public QWidget, public MpvVideoWidget::View {
+ public:
+  /// Throws MediaError when mpv cannot make its software renderer.
+  SwView(MpvVideoWidget* owner, mpv_handle* mpv) : QWidget(owner) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
+        {MPV_RENDER_PARAM_INVALID, nullptr}};
+    const int rc = mpv_render_context_create(&m_ctx, mpv, params);
+    if (rc < 0) throw MediaError("视频播放器无法建立软件绘制：" + MpvReason(rc));
+    mpv_render_context_set_update_callback(m_ctx, &RequestRepaint, static_cast<QWidget*>(this));
+  }
+  ~SwView() override {
+    mpv_render_context_set_update_callback(m_ctx, nullptr, nullptr);
+    mpv_render_context_free(m_ctx);
+  }
+  QWidget* Widget() override { return this; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const qreal ratio = devicePixelRatioF();
+    const int w = static_cast<int>(std::lround(width() * ratio));
+    const int h = static_cast<int>(std::lround(height() * ratio));
+    if (w <= 0 || h <= 0) return;
+    if (w != m_size[0] || h != m_size[1]) Allocate(w, h);
+    size_t stride = m_stride;
+    // Bytes in memory order; QImage::Format_RGB32 holds 0xffRRGGBB words.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    char format[] = "bgr0";
+#else
+    char format[] = "0rgb";
+#endif
+    int block = 0;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, m_size},
+                                 {MPV_RENDER_PARAM_SW_FORMAT, format},
+                                 {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+                                 {MPV_RENDER_PARAM_SW_POINTER, m_pixels.get()},
+                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    QImage image(m_pixels.get(), w, h, static_cast<qsizetype>(m_stride), QImage::Format_RGB32);
+    if (mpv_render_context_render(m_ctx, params) < 0) {
+      image.fill(Qt::black);
+    } else {
+      // The fourth byte of each pixel is left undefined by mpv; Qt wants it opaque.
+      for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<quint32*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) line[x] |= 0xff000000u;
+      }
+    }
+    image.setDevicePixelRatio(ratio);
+    painter.drawImage(0, 0, image);
+  }
+
+ private:
+  /// mpv works fastest on lines and pixels aligned to 64 bytes.
+  static constexpr std::align_val_t ALIGN{64};
+  struct AlignedDelete {
+    void operator()(uchar* p) const { ::operator delete(p, ALIGN); }
+  };
+
+  void Allocate(int w, int h) {
+    m_stride = (static_cast<size_t>(w) * 4 + 63) / 64 * 64;
+    const size_t bytes = m_stride * static_cast<size_t>(h);
+    m_pixels.reset(static_cast<uchar*>(::operator new(bytes, ALIGN)));
+    m_size[0] = w;
+    m_size[1] = h;
+  }
+
+  mpv_render_context* m_ctx = nullptr;
+  std::unique_ptr<uchar, AlignedDelete> m_pixels;
+  size_t m_stride = 0;
+  int m_size[2] = {0, 0};
+};
+
+namespace {
+
+/// Options set before mpv starts. The player only shows pictures: the sound comes from the
+/// editor's own sound output, so no audio track is chosen and no audio device could be opened.
+struct Option {
+  const char* name;
+  const char* value;
+};
+constexpr Option OPTIONS[] = {
+    {"vo", "libmpv"},
+    {"aid", "no"},
+    {"ao", "null"},
+    // The subtitle file beside the video is the one being edited: never drawn over it.
+    {"sid", "no"},
+    {"sub-auto", "no"},
+    {"hr-seek", "yes"},
+    {"keep-open", "yes"},
+    {"pause", "yes"},
+    {"idle", "yes"},
+    {"osd-level", "0"},
+    // Frames reach the renderer at their time, so rendering never waits on the window thread.
+    {"video-timing-offset", "0"},
+    {"resume-playback", "no"},
+    // Decoding is done in software: no probing of graphics drivers for decoding help.
+    {"hwdec", "no"},
+    {"gpu-hwdec-interop", "no"},
+    {"load-scripts", "no"},
+    {"config", "no"},
+};
+
+}  // namespace
+
+MpvVideoWidget::MpvVideoWidget(Renderer renderer, QWidget* parent) : QWidget(parent) {
+  // libmpv refuses to start unless numbers are formatted the C way; Qt has set the user's locale.
+  std::setlocale(LC_NUMERIC, "C");
+  std::unique_ptr<mpv_handle, void (*)(mpv_handle*)> mpv(mpv_create(), &mpv_terminate_destroy);
+  if (!mpv) throw MediaError("视频播放器无法启动：libmpv 没能建立播放核心。");
+  for (const Option& o : OPTIONS) {
+    const int rc = mpv_set_option_string(mpv.get(), o.name, o.value);
+    if (rc < 0) {
+      throw MediaError(std::string("视频播放器无法设置选项 ") + o.name + "：" + MpvReason(rc));
+    }
+  }
+  if (const int rc = mpv_initialize(mpv.get()); rc < 0) {
+    throw MediaError("视频播放器无法启动：" + MpvReason(rc));
+  }
+  m_mpv = mpv.release();
+  mpv_set_wakeup_callback(
+      m_mpv,
+      [](void* self) {
+        // Called from mpv's threads: one queued drain at a time is enough.
+        auto* w = static_cast<MpvVideoWidget*>(self);
+        if (w->m_drainQueued.exchange(true)) return;
+        QMetaObject::invokeMethod(
+            w, [w] { w->DrainEvents(); }, Qt::QueuedConnection);
+      },
+      this);
+
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, Qt::black);
+  setPalette(pal);
+  setAutoFillBackground(true);
+  try {
+    SetUpRenderer(renderer);
+  } catch (...) {
+    mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
+    mpv_terminate_destroy(m_mpv);
+    throw;
+  }
+}
+
+MpvVideoWidget::~MpvVideoWidget() {
+  mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
+  // The render context goes before the core (a GlView makes its OpenGL context current for it).
+  delete m_view;
+  m_view = nullptr;
+  mpv_terminate_destroy(m_mpv);
+}
+
+MpvVideoWidget::Renderer MpvVideoWidget::AutomaticRenderer() {
+  // Qt's OpenGL widget crashes on the offscreen and minimal platforms, which have no screen.
+  const QString platform = QGuiApplication::platformName();
+  if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
+    return Renderer::Software;
+  }
+  QOpenGLContext probe;
+  return probe.create() ? Renderer::OpenGl : Renderer::Software;
+}
+
+void MpvVideoWidget::SetUpRenderer(Renderer renderer) {
+  if (renderer == Renderer::Automatic) renderer = AutomaticRenderer();
+  m_active = renderer;
+  m_rendererReady = false;
+  View* view;
+  if (renderer == Renderer::OpenGl) {
+    view = new GlView(this, m_mpv);
+  } else {
+    view = new SwView(this, m_mpv);
+  }
+  m_view = view;
+  QWidget* w = view->Widget();
+  // Clicks belong to the player, whichever widget draws.
+  w->setAttribute(Qt::WA_TransparentForMouseEvents);
+  w->setGeometry(rect());
+  w->show();
+  if (renderer == Renderer::Software) RendererReady(true);
+}
+
+void MpvVideoWidget::RendererReady(bool ok) {
+  if (ok) {
+    m_rendererReady = true;
+    StartLoading();
+    return;
+  }
+  // OpenGL is there but mpv cannot use it (too old, missing extensions): draw in software.
+  // Not from here: Qt is inside the OpenGL widget's set-up.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        View* old = m_view;
+        m_view = nullptr;
+        delete old;
+        try {
+          SetUpRenderer(Renderer::Software);
+        } catch (const MediaError& e) {
+          Q_EMIT LoadFailed(QString::fromStdString(m_path + "\r" + e.what()));
+        }
+      },
+      Qt::QueuedConnection);
+}
+
+void MpvVideoWidget::Open(const std::string& path) {
+  m_path = path;
+  m_loadIssued = false;
+  m_loaded = false;
+  StartLoading();
+}
+
+void MpvVideoWidget::StartLoading() {
+  if (!m_rendererReady || m_path.empty() || m_loadIssued) return;
+  // An absolute path, so that mpv never takes a name for a protocol or an option.
+  const std::string file =
+      QFileInfo(QString::fromStdString(m_path)).absoluteFilePath().toStdString();
+  const char* cmd[] = {"loadfile", file.c_str(), nullptr};
+  const int rc = mpv_command(m_mpv, cmd);
+  m_loadIssued = true;
+  if (rc < 0) {
+    Q_EMIT LoadFailed(QString::fromStdString(m_path + "\r视频无法打开：" + MpvReason(rc)));
+  }
+}
+
+void MpvVideoWidget::DrainEvents() {
+  m_drainQueued = false;
+  for (;;) {
+    const mpv_event* e = mpv_wait_event(m_mpv, 0);
+    switch (e->event_id) {
+      case MPV_EVENT_NONE:
+        return;
+      case MPV_EVENT_START_FILE:
+        m_loaded = false;
+        m_frameDuration = 0;
+        m_seekUnderway = false;
+        m_held = false;
+        break;
+      case MPV_EVENT_FILE_LOADED:
+        m_loaded = true;
+        if (m_hasPendingSeek) {
+          m_hasPendingSeek = false;
+          try {
+            Seek(m_pendingSeek);
+          } catch (const MediaError& err) {
+            Q_EMIT LoadFailed(QString::fromStdString(m_path + "\r" + err.what()));
+          }
+        }
+        Q_EMIT FileLoaded();
+        break;
+      case MPV_EVENT_PLAYBACK_RESTART:
+        m_seekUnderway = false;  // the first frame after the seek is ready
+        break;
+      case MPV_EVENT_END_FILE: {
+        m_loaded = false;
+        m_seekUnderway = false;
+        const auto* end = static_cast<const mpv_event_end_file*>(e->data);
+        if (end->reason == MPV_END_FILE_REASON_ERROR) {
+          Q_EMIT LoadFailed(
+              QString::fromStdString(m_path + "\r视频无法播放：" + MpvReason(end->error)));
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+void MpvVideoWidget::SetFlag(const char* name, bool value) {
+  int flag = value ? 1 : 0;
+  const int rc = mpv_set_property(m_mpv, name, MPV_FORMAT_FLAG, &flag);
+  if (rc < 0) throw MediaError(std::string("视频播放器无法设置 ") + name + "：" + MpvReason(rc));
+}
+
+double MpvVideoWidget::DoubleProperty(const char* name, double unavailable) const {
+  double v = 0;
+  const int rc = mpv_get_property(m_mpv, name, MPV_FORMAT_DOUBLE, &v);
+  if (rc == MPV_ERROR_PROPERTY_UNAVAILABLE) return unavailable;
+  if (rc < 0) throw MediaError(std::string("视频播放器读不出 ") + name + "：" + MpvReason(rc));
+  return v;
+}
+
+double MpvVideoWidget::FramesPerSecond() const {
+  double fps = DoubleProperty("container-fps", 0);
+  // A container that does not say (raw streams, some AVI files): what the decoder measured.
+  if (!(fps > 0) || !std::isfinite(fps)) fps = DoubleProperty("estimated-vf-fps", 0);
+  return fps > 0 && std::isfinite(fps) && fps <= 10000 ? fps : 0;
+}
+
+void MpvVideoWidget::Seek(double seconds) {
+  // A negative absolute time would count from the end of the file.
+  if (!(seconds > 0)) seconds = 0;
+  if (m_frameDuration <= 0) {
+    const double fps = FramesPerSecond();
+    if (fps > 0) m_frameDuration = 1 / fps;
+  }
+  // mpv shows the first frame that starts at or after the time asked for, less 5 ms. The frame
+  // of a time is the one on screen at that time, which starts up to a frame earlier: so ask for
+  // a frame less, plus those 5 ms and a tenth of a millisecond for rounding.
+  const double target =
+      m_frameDuration > 0 ? std::max(0.0, seconds - m_frameDuration + 0.0051) : seconds;
+  char text[64];
+  const auto [end, ec] =
+      std::to_chars(text, text + sizeof text - 1, target, std::chars_format::fixed, 6);
+  if (ec != std::errc()) throw MediaError("视频定位失败：时间超出范围。");
+  *end = '\0';
+  const char* cmd[] = {"seek", text, "absolute+exact", nullptr};
+  const int rc = mpv_command(m_mpv, cmd);
+  if (rc < 0) throw MediaError(std::string("视频定位失败：") + MpvReason(rc));
+  int paused = 0;
+  if (mpv_get_property(m_mpv, "pause", MPV_FORMAT_FLAG, &paused) < 0) paused = 0;
+  m_soughtAt = seconds;
+  m_seekUnderway = true;
+  m_held = paused != 0;
+}
+
+void MpvVideoWidget::Play() {
+  SetFlag("pause", false);
+  m_held = false;
+}
+
+void MpvVideoWidget::Pause() { SetFlag("pause", true); }
+
+double MpvVideoWidget::Position() const {
+  if (!m_loaded) return m_hasPendingSeek ? m_pendingSeek : 0;
+  // mpv carries out a seek a little after it is asked for and reports the old position until
+  // then; callers that compare the position with the one they set would seek again.
+  if (m_seekUnderway) return m_soughtAt;
+  const double shown = DoubleProperty("time-pos", 0);
+  // Paused on the frame of a time that was set, the player stands at that time (mpv reports the
+  // start of the frame), so a position written is read back unchanged.
+  if (m_held && std::abs(m_soughtAt - shown) < m_frameDuration) return m_soughtAt;
+  return shown;
+}
+
+void MpvVideoWidget::SetPosition(double seconds) {
+  if (!m_loaded) {
+    m_hasPendingSeek = true;
+    m_pendingSeek = std::max(0.0, seconds);
+    return;
+  }
+  Seek(seconds);
+}
+
+double MpvVideoWidget::Duration() const {
+  if (!m_loaded) return 0;
+  return std::max(0.0, DoubleProperty("duration", 0));
+}
+
+int MpvVideoWidget::FrameRate() const {
+  if (!m_loaded) return 0;
+  return static_cast<int>(std::nearbyint(FramesPerSecond()));  // halves to even
+}
+
+void MpvVideoWidget::SetPointerShape(int shape) {
+  if (shape == m_shape) return;
+  m_shape = shape;
+  setCursor(m_shapes ? m_shapes(shape) : DefaultPointer(shape));
+}
+
+void MpvVideoWidget::SetPointerShapes(std::function<QCursor(int shape)> shapes) {
+  m_shapes = std::move(shapes);
+  if (m_shape != 0) setCursor(m_shapes ? m_shapes(m_shape) : DefaultPointer(m_shape));
+}
+
+QCursor MpvVideoWidget::DefaultPointer(int shape) {
+  switch (shape) {
+    case 1:
+    case 2:
+    case 11:
+      return Qt::SizeHorCursor;  // fast backward, x1 backward, fast forward
+    case 3:
+    case 4:
+    case 5:
+    case 7:
+    case 8:
+    case 9:
+      return Qt::SplitHCursor;  // slow motion either way
+    case 6:
+      return Qt::CrossCursor;  // paused
+    case 10:
+      return Qt::PointingHandCursor;  // x1 forward
+    default:
+      return Qt::ArrowCursor;
+  }
+}
+
+int MpvVideoWidget::Height() const { return height(); }
+
+void MpvVideoWidget::SetClickHandler(std::function<void(int button)> onClick) {
+  m_onClick = std::move(onClick);
+}
+
+std::string MpvVideoWidget::PropertyText(const char* name) const {
+  char* text = mpv_get_property_string(m_mpv, name);
+  if (!text) return {};
+  std::string s = text;
+  mpv_free(text);
+  return s;
+}
+
+void MpvVideoWidget::mousePressEvent(QMouseEvent* event) {
+  int button = 0;
+  if (event->button() == Qt::LeftButton) button = 1;
+  if (event->button() == Qt::RightButton) button = 2;
+  if (button != 0 && m_onClick) m_onClick(button);
+  event->accept();
+}
+
+void MpvVideoWidget::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (m_view) m_view->Widget()->setGeometry(rect());
+}
+
+}  // namespace tamsel
