@@ -77,7 +77,10 @@ bool TReadWaveFile::Open(const std::string& FileName) {
   } else {
     Seek(FFileHandle, riffEnd);  // no fmt chunk: nothing is left to search
   }
-  if (FindChunk("data", riffEnd, size)) FSize = size;
+  if (FindChunk("data", riffEnd, size)) {
+    FSize = size;
+    FDataOffset = Tell(FFileHandle);
+  }
   return true;
 }
 

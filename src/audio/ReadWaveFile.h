@@ -39,6 +39,9 @@ class TReadWaveFile {
   const WAVEFORMATEX& Format() const { return FFormat; }
   /// Byte length of the data chunk's body as its header says; 0 when none was found.
   uint32_t Size() const { return FSize; }
+  /// Where the data chunk's body starts in the file, bytes; 0 when none was found. A sound
+  /// output that maps the file rather than reading it takes its samples from here.
+  uint64_t DataOffset() const { return FDataOffset; }
 
  private:
   /// Reads chunk headers forward from the current position up to `parentEnd`, passing over
@@ -49,6 +52,7 @@ class TReadWaveFile {
   std::FILE* FFileHandle = nullptr;
   WAVEFORMATEX FFormat;
   uint32_t FSize = 0;
+  uint64_t FDataOffset = 0;
 };
 
 }  // namespace tamsel

@@ -10,6 +10,7 @@
 #include "ChildProcess.h"
 #include "DragGestures.h"
 #include "FileIo.h"
+#include "SideData.h"
 #include "EdgeTracking.h"
 #include "MagnetCut.h"
 #include "SplitJoin.h"
@@ -799,7 +800,7 @@ bool RunEditSession(EditorState& st, const EditScript& script, const MediaProbe&
   }
 
   if (!SubtitleLoad(st, LayerBoxValue(st.Ctrl))) return false;
-  if (!LoadSpeechScores(st)) return false;
+  if (!LoadSideData(st)) return false;
   if (!mediaLength) {
     std::string why;
     const auto seconds = probe.duration ? probe.duration(st.VideoFileName, why) : std::nullopt;

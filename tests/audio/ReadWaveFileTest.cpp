@@ -60,6 +60,7 @@ TEST(TReadWaveFile, FindsFormatAndDataWhateverStandsBetween) {
     EXPECT_EQ(wav.Format().wBitsPerSample, 16);
     EXPECT_EQ(wav.Format().cbSize, c.cbSize);
     EXPECT_EQ(wav.Size(), 6u);
+    EXPECT_EQ(c.bytes.substr(wav.DataOffset(), 6), "abcdef");
     char buf[8] = {};
     EXPECT_TRUE(wav.Read(buf, 4));
     EXPECT_EQ(std::string(buf, 4), "abcd");

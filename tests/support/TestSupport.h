@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -81,6 +82,16 @@ class RecordingPrompts : public UserPrompts {
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   std::string ChooseTxtFile() override { return txtAnswer; }
 };
+
+/// The bytes of an .ai file of `slots` slots: begin score of slot k at byte 2k, end score at
+/// byte 2k + 1; slots not named score 0.
+inline std::string AiFile(size_t slots, const std::map<size_t, uint8_t>& begins,
+                   const std::map<size_t, uint8_t>& ends = {}) {
+  std::string bytes(slots * 2, '\0');
+  for (const auto& [k, s] : begins) bytes[2 * k] = static_cast<char>(s);
+  for (const auto& [k, s] : ends) bytes[2 * k + 1] = static_cast<char>(s);
+  return bytes;
+}
 
 /// An editor state for a video "v.mp4" in `dir`, with a waveform file of `slots` slots.
 struct Fixture {
