@@ -8,12 +8,9 @@ namespace tamsel {
 namespace {
 
 using test::TempDir;
+using test::U16;
+using test::U32;
 using test::WriteBytes;
-
-std::string U32(uint32_t v) {
-  return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-}
-std::string U16(uint16_t v) { return std::string{char(v), char(v >> 8)}; }
 
 std::string Chunk(const std::string& id, const std::string& body) {
   std::string c = id + U32(static_cast<uint32_t>(body.size())) + body;

@@ -93,6 +93,24 @@ inline std::string AiFile(size_t slots, const std::map<size_t, uint8_t>& begins,
   return bytes;
 }
 
+/// Little-endian bytes of a 32-bit and a 16-bit number.
+inline std::string U32(uint32_t v) {
+  return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+inline std::string U16(uint16_t v) { return std::string{char(v), char(v >> 8)}; }
+
+/// A canonical WAV file whose data chunk says `dataBytes` and holds `heldBytes` of them (the
+/// rest of the file is a hole: nothing is written).
+inline void WriteWav(const std::string& path, uint16_t tag, uint16_t channels, uint32_t rate,
+              uint16_t bits, uint32_t dataBytes, uint32_t heldBytes) {
+  const uint16_t align = static_cast<uint16_t>(channels * bits / 8);
+  const std::string header = "RIFF" + U32(36 + dataBytes) + "WAVEfmt " + U32(16) + U16(tag) +
+                             U16(channels) + U32(rate) + U32(rate * align) + U16(align) +
+                             U16(bits) + "data" + U32(dataBytes);
+  WriteBytes(path, header);
+  std::filesystem::resize_file(ToPath(path), header.size() + heldBytes);
+}
+
 /// An editor state for a video "v.mp4" in `dir`, with a waveform file of `slots` slots.
 struct Fixture {
   TempDir dir;
