@@ -18,7 +18,6 @@
 #include <stdexcept>
 #include <vector>
 #include <filesystem>
-#include <iostream>
 #include <string>
 
 #include "BenchInputs.h"
@@ -145,23 +144,11 @@ BENCHMARK(BM_ReadSideFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  int rc = 0;
-  try {
-    g_dir = bench::MakeScratchDir("tamsel-readygo-bench-");
-    MakeInputs();
-    benchmark::AddCustomContext("data_dir", FromPath(g_dir));
-    benchmark::AddCustomContext("side_file_bytes", std::to_string(2 * SLOTS));
-    benchmark::RunSpecifiedBenchmarks();
-  } catch (const std::exception& e) {
-    std::cerr << "readygo_bench: " << e.what() << "\n";
-    rc = 1;
-  }
-  benchmark::Shutdown();
-  if (!g_dir.empty()) {
-    std::error_code ec;
-    std::filesystem::remove_all(g_dir, ec);
-  }
-  return rc;
+  return bench::RunInScratchDir(argc, argv, "readygo_bench", "tamsel-readygo-bench-",
+                                [](const std::filesystem::path& dir) {
+                                  g_dir = dir;
+                                  MakeInputs();
+                                  benchmark::AddCustomContext("side_file_bytes",
+                                                              std::to_string(2 * SLOTS));
+                                });
 }
