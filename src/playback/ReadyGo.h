@@ -46,10 +46,12 @@ struct EditingMedia {
 int64_t HeldSoundBytes(const std::string& wavPath, const TReadWaveFile& wave);
 
 /// The window's own steps of entering editing, each called at its place; any may be empty.
+/// (The window turns its double buffering off itself before it calls ReadyGo; it stays off when
+/// ReadyGo refuses.)
 struct ReadyGoWindow {
-  /// Before the player is made: the window's double buffering off (at the very start), the
-  /// window black, an open settings or tools page closed (Image0Click), the start screen's
-  /// pictures hidden.
+  /// Once the files are loaded and the WAV is accepted, before the player is made: the window
+  /// black, an open settings or tools page closed (Image0Click), the start screen's pictures
+  /// hidden.
   std::function<void()> startScreenOff;
   /// After the sound is made: the editing screen laid out (the subtitle labels, the waveform
   /// panel and strip, the back button, the position bar and the status bar), the playback
