@@ -15,10 +15,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <stdexcept>
-#include <vector>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "BenchInputs.h"
 #include "EditorState.h"
@@ -36,7 +36,9 @@ constexpr uint32_t WAV_RATE = 44100;
 
 std::filesystem::path g_dir;
 
-std::string U32(uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+std::string U32(uint32_t v) {
+  return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
 std::string U16(uint16_t v) { return std::string{char(v), char(v >> 8)}; }
 
 /// Writes the prepared video "movie": an empty video file, the WAV (a header and a hole),
@@ -66,7 +68,8 @@ void MakeInputs() {
   for (int64_t i = 0; i < SLOTS / 300; ++i) {
     const int64_t s = i * 3;
     char line[96];
-    std::snprintf(line, sizeof line, "%lld\r\n%02lld:%02lld:%02lld,000 --> %02lld:%02lld:%02lld,500\r\n",
+    std::snprintf(line, sizeof line,
+                  "%lld\r\n%02lld:%02lld:%02lld,000 --> %02lld:%02lld:%02lld,500\r\n",
                   static_cast<long long>(i + 1), static_cast<long long>(s / 3600),
                   static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60),
                   static_cast<long long>(s / 3600), static_cast<long long>(s / 60 % 60),
@@ -144,11 +147,10 @@ BENCHMARK(BM_ReadSideFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-  return bench::RunInScratchDir(argc, argv, "readygo_bench", "tamsel-readygo-bench-",
-                                [](const std::filesystem::path& dir) {
-                                  g_dir = dir;
-                                  MakeInputs();
-                                  benchmark::AddCustomContext("side_file_bytes",
-                                                              std::to_string(2 * SLOTS));
-                                });
+  return bench::RunInScratchDir(
+      argc, argv, "readygo_bench", "tamsel-readygo-bench-", [](const std::filesystem::path& dir) {
+        g_dir = dir;
+        MakeInputs();
+        benchmark::AddCustomContext("side_file_bytes", std::to_string(2 * SLOTS));
+      });
 }

@@ -114,11 +114,10 @@ BENCHMARK(BM_SaveAssOneChange)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-  return bench::RunInScratchDir(argc, argv, "split_bench", "tamsel-split-bench-",
-                                [](const std::filesystem::path& dir) {
-                                  g_dir = dir;
-                                  g_assBytes = bench::MakeAssFile();
-                                  benchmark::AddCustomContext("ass_bytes",
-                                                              std::to_string(g_assBytes.size()));
-                                });
+  return bench::RunInScratchDir(
+      argc, argv, "split_bench", "tamsel-split-bench-", [](const std::filesystem::path& dir) {
+        g_dir = dir;
+        g_assBytes = bench::MakeAssFile();
+        benchmark::AddCustomContext("ass_bytes", std::to_string(g_assBytes.size()));
+      });
 }

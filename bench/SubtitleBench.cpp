@@ -279,20 +279,18 @@ std::string SavedBytes(Format f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  return bench::RunInScratchDir(argc, argv, "subtitle_bench", "tamsel-bench-",
-                                [](const std::filesystem::path& dir) {
-                                  g_inputs.Dir = dir;
-                                  g_inputs.AssBytes = MakeAssFile();
-                                  g_inputs.SrtBytes = MakeSrtFile();
-                                  g_inputs.SavedAss = SavedBytes(Format::Ass);
-                                  g_inputs.SavedSrt = SavedBytes(Format::Srt);
-                                  benchmark::AddCustomContext(
-                                      "ass_bytes", std::to_string(g_inputs.AssBytes.size()));
-                                  benchmark::AddCustomContext(
-                                      "srt_bytes", std::to_string(g_inputs.SrtBytes.size()));
-                                  char version[16];
-                                  std::snprintf(version, sizeof version, "%08x",
-                                                static_cast<unsigned>(ass_library_version()));
-                                  benchmark::AddCustomContext("libass_version", version);
-                                });
+  return bench::RunInScratchDir(
+      argc, argv, "subtitle_bench", "tamsel-bench-", [](const std::filesystem::path& dir) {
+        g_inputs.Dir = dir;
+        g_inputs.AssBytes = MakeAssFile();
+        g_inputs.SrtBytes = MakeSrtFile();
+        g_inputs.SavedAss = SavedBytes(Format::Ass);
+        g_inputs.SavedSrt = SavedBytes(Format::Srt);
+        benchmark::AddCustomContext("ass_bytes", std::to_string(g_inputs.AssBytes.size()));
+        benchmark::AddCustomContext("srt_bytes", std::to_string(g_inputs.SrtBytes.size()));
+        char version[16];
+        std::snprintf(version, sizeof version, "%08x",
+                      static_cast<unsigned>(ass_library_version()));
+        benchmark::AddCustomContext("libass_version", version);
+      });
 }

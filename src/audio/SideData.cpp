@@ -156,7 +156,8 @@ bool LoadSideData(EditorState& st) {
     FillEmptyPairs(ws, static_cast<int64_t>(slots) - 1);
     for (size_t k = 0; k < begin.size(); ++k) {
       ws[2 * k] = static_cast<int8_t>(std::min<int>(begin[k], SCORE_ENVELOPE_MAX));
-      ws[2 * k + 1] = static_cast<int8_t>(std::max(std::min(-int{end[k]}, -1), -SCORE_ENVELOPE_MAX));
+      ws[2 * k + 1] =
+          static_cast<int8_t>(std::max(std::min(-int{end[k]}, -1), -SCORE_ENVELOPE_MAX));
     }
   } else {
     FillEmptyPairs(ws, static_cast<int64_t>(slots));

@@ -9,13 +9,13 @@
 #include "BatchRetime.h"
 #include "ChildProcess.h"
 #include "DragGestures.h"
-#include "FileIo.h"
-#include "SideData.h"
 #include "EdgeTracking.h"
+#include "FileIo.h"
 #include "MagnetCut.h"
+#include "SideData.h"
 #include "SplitJoin.h"
-#include "SubtitleSave.h"
 #include "SubtitleLoad.h"
+#include "SubtitleSave.h"
 #include "TextCodec.h"
 #include "TimeText.h"
 #include "VideoPreparation.h"
@@ -598,8 +598,16 @@ PlaybackDevices ScriptSession::Devices() {
 
 WindowFacts ScriptSession::Window() const {
   const int32_t width = ScriptClientWidth(st.Panel1Width);
-  return WindowFacts{/*active=*/true, 0, 0, width, SCRIPT_CLIENT_HEIGHT, width,
-                     SCRIPT_CLIENT_HEIGHT, st.MouseX, st.MouseY, st.Panel1Width};
+  return WindowFacts{/*active=*/true,
+                     0,
+                     0,
+                     width,
+                     SCRIPT_CLIENT_HEIGHT,
+                     width,
+                     SCRIPT_CLIENT_HEIGHT,
+                     st.MouseX,
+                     st.MouseY,
+                     st.Panel1Width};
 }
 
 SeekBothFn ScriptSession::SeekBoth() {

@@ -44,12 +44,12 @@ struct SubtitleDocument {
 struct ScrollBarState {
   bool Enabled = false;
   bool Visible = false;
-  int32_t Max = 65536;        ///< once set up: the media length, cs
+  int32_t Max = 65536;  ///< once set up: the media length, cs
   int32_t PageSize = 1000;
   int32_t LargeChange = 6000;
   int32_t SmallChange = 1000;
-  int32_t Position = 0;       ///< cs once set up; follows the video
-  std::string Hint;           ///< the play position as text
+  int32_t Position = 0;  ///< cs once set up; follows the video
+  std::string Hint;      ///< the play position as text
 };
 
 /// Which of the start screen's state pictures are shown.
@@ -98,7 +98,7 @@ struct EditorState : SubtitleDocument {
 
   // Editing.
   int32_t ActiveSub = -1;      ///< the entry edits act on, -1 for none
-  std::vector<int8_t> WsData;    ///< the strip's envelope: (top, bottom) per slot (2N + 2000)
+  std::vector<int8_t> WsData;  ///< the strip's envelope: (top, bottom) per slot (2N + 2000)
   std::vector<uint8_t> AiBegin;  ///< speech-start score per slot (N + 500 entries)
   std::vector<uint8_t> AiEnd;    ///< speech-end score per slot, moved by the out-point delay
   double ViewMarker = 0;       ///< -99 asks the strip to repaint, -100 to repaint and follow
@@ -132,10 +132,10 @@ struct EditorState : SubtitleDocument {
   // The playback loop's timers and what it keeps between ticks.
   int32_t Timer2GetMouseXYInterval = 42;  ///< the loop's tick, ms: max(FrameStep, 42) once known
   bool Timer4ShowWavEnabled = false;      ///< the strip's timer runs (once the frame rate is known)
-  int32_t LastFormLeft = 0;    ///< the window's left and top edges at the previous tick
+  int32_t LastFormLeft = 0;               ///< the window's left and top edges at the previous tick
   int32_t LastFormTop = 0;
-  int32_t MediaWaitTicks = 0;  ///< ticks since editing began without a length or frame rate
-  int64_t LastTickMicros = -1; ///< the clock at the previous tick (-1: none since editing began)
+  int32_t MediaWaitTicks = 0;   ///< ticks since editing began without a length or frame rate
+  int64_t LastTickMicros = -1;  ///< the clock at the previous tick (-1: none since editing began)
   ScrollBarState ScrollBarPlayPost;
 
   int32_t SaveCountdown = 0;   ///< autosave delay in timer ticks

@@ -316,7 +316,8 @@ bool LearnMediaLength(EditorState& st, VideoPlayer& player) {
       st.MediaLengthGuessed = false;
       st.ScrollBarPlayPost.Enabled = false;
     }
-    st.MediaLength = static_cast<int32_t>(std::min<int64_t>(told, std::numeric_limits<int32_t>::max()));
+    st.MediaLength =
+        static_cast<int32_t>(std::min<int64_t>(told, std::numeric_limits<int32_t>::max()));
     return true;
   }
   if (st.MediaWaitTicks >= MEDIA_WAIT_TICKS && SoundEndOf(st) >= 10) {
@@ -324,7 +325,8 @@ bool LearnMediaLength(EditorState& st, VideoPlayer& player) {
     st.MediaLengthGuessed = true;
     return true;
   }
-  st.MediaLength = static_cast<int32_t>(std::max<int64_t>(told, std::numeric_limits<int32_t>::min()));
+  st.MediaLength =
+      static_cast<int32_t>(std::max<int64_t>(told, std::numeric_limits<int32_t>::min()));
   st.MediaLengthGuessed = false;
   st.ScrollBarPlayPost.Enabled = false;
   return false;
@@ -346,8 +348,8 @@ void SetUpPositionBar(EditorState& st, PlaybackDevices& dev) {
 void FollowVideoPosition(EditorState& st, VideoPlayer& player) {
   const int64_t cs = Trunc(player.Position() * 100);
   if (cs == st.ScrollBarPlayPost.Position) return;
-  st.ScrollBarPlayPost.Position = static_cast<int32_t>(
-      std::clamp<int64_t>(cs, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+  st.ScrollBarPlayPost.Position = static_cast<int32_t>(std::clamp<int64_t>(
+      cs, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
   ScrollBarPlayPostChange(st);
 }
 

@@ -21,16 +21,16 @@ namespace tamsel {
 
 /// What the window tells the loop on each tick.
 struct WindowFacts {
-  bool active = true;         ///< the main window is the active window
-  int32_t left = 0;           ///< the window's outer left and top edges on the screen
+  bool active = true;  ///< the main window is the active window
+  int32_t left = 0;    ///< the window's outer left and top edges on the screen
   int32_t top = 0;
-  int32_t width = 0;          ///< the window's outer size, frame included
+  int32_t width = 0;  ///< the window's outer size, frame included
   int32_t height = 0;
-  int32_t clientWidth = 0;    ///< the client area's size
+  int32_t clientWidth = 0;  ///< the client area's size
   int32_t clientHeight = 0;
-  int32_t pointerX = 0;       ///< the pointer on the screen
+  int32_t pointerX = 0;  ///< the pointer on the screen
   int32_t pointerY = 0;
-  int32_t panel1Width = 0;    ///< the waveform panel's width
+  int32_t panel1Width = 0;  ///< the waveform panel's width
 };
 
 /// What the loop drives: the devices of the editing session and the window's layout.

@@ -14,8 +14,8 @@ namespace {
 
 /// Whether every file editing needs is there: the video, its side files and the subtitles.
 bool EditingFilesExist(const EditorState& st) {
-  for (const std::string* name : {&st.VideoFileName, &st.WavFileName, &st.WsFileName,
-                                  &st.AiFileName, &st.SubFileName}) {
+  for (const std::string* name :
+       {&st.VideoFileName, &st.WavFileName, &st.WsFileName, &st.AiFileName, &st.SubFileName}) {
     if (name->empty() || !FileExists(*name)) return false;
   }
   return true;

@@ -113,9 +113,9 @@ std::unique_ptr<VideoPlayer> SimulatedMediaFactory::CreateVideoPlayer(const std:
 
 std::unique_ptr<SoundOutput> SimulatedMediaFactory::CreateSoundOutput(const std::string& wavPath,
                                                                       TReadWaveFile& wave) {
-  auto sound = std::make_unique<SimulatedSoundOutput>(m_clock, HeldSoundBytes(wavPath, wave),
-                                                      wave.Format().nChannels,
-                                                      wave.Format().nSamplesPerSec);
+  auto sound =
+      std::make_unique<SimulatedSoundOutput>(m_clock, HeldSoundBytes(wavPath, wave),
+                                             wave.Format().nChannels, wave.Format().nSamplesPerSec);
   m_sound = sound.get();
   return sound;
 }

@@ -57,7 +57,7 @@ class SimulatedVideoPlayer : public VideoPlayer {
   int m_height;
   int m_shape = 0;
   bool m_playing = false;
-  double m_anchor = 0;          ///< the position at m_anchorMicros, seconds
+  double m_anchor = 0;  ///< the position at m_anchorMicros, seconds
   int64_t m_anchorMicros = 0;
   std::function<void(int)> m_onClick;
 };
@@ -86,7 +86,7 @@ class SimulatedSoundOutput : public SoundOutput {
   void Settle();
 
   const Clock& m_clock;
-  int64_t m_frames;      ///< frames of data
+  int64_t m_frames;  ///< frames of data
   int64_t m_frameBytes;
   int64_t m_frequency;
   bool m_started = false;

@@ -63,7 +63,8 @@ TEST(LoadSideData, WsDataIsTheWaveformFileThenTheEmptyMargin) {
   ASSERT_EQ(f.st.WsData.size(), 2 * slots + 2000);
   EXPECT_TRUE(std::equal(ws.begin(), ws.end(), f.st.WsData.begin(),
                          [](char a, int8_t b) { return static_cast<int8_t>(a) == b; }));
-  for (size_t k = slots; k < slots + 1000; ++k) ASSERT_EQ(Pair(f.st, k), std::make_pair(0, -1)) << k;
+  for (size_t k = slots; k < slots + 1000; ++k)
+    ASSERT_EQ(Pair(f.st, k), std::make_pair(0, -1)) << k;
   // The scores read across the pieces of the .ai file.
   EXPECT_EQ(f.st.AiBegin[69999], 4);
   EXPECT_EQ(f.st.AiEnd[32767 + 40], 5);
@@ -77,15 +78,15 @@ TEST(LoadSideData, ShowAIDrawsTheScoresAsTheEnvelope) {
   f.st.Ctrl.CheckBoxShowAI = true;
   ASSERT_TRUE(LoadSideData(f.st));
   ASSERT_EQ(f.st.WsData.size(), 2200u);
-  EXPECT_EQ(Pair(f.st, 0), std::make_pair(5, -1));    // at least one pixel down
+  EXPECT_EQ(Pair(f.st, 0), std::make_pair(5, -1));  // at least one pixel down
   EXPECT_EQ(Pair(f.st, 1), std::make_pair(63, -1));
-  EXPECT_EQ(Pair(f.st, 2), std::make_pair(63, -1));   // never above 63
+  EXPECT_EQ(Pair(f.st, 2), std::make_pair(63, -1));  // never above 63
   EXPECT_EQ(Pair(f.st, 43), std::make_pair(0, -7));
   EXPECT_EQ(Pair(f.st, 44), std::make_pair(0, -63));  // never below -63
   EXPECT_EQ(Pair(f.st, 99), std::make_pair(63, -1));
-  EXPECT_EQ(Pair(f.st, 120), std::make_pair(0, -9));  // moved past the end of the sound
-  EXPECT_EQ(Pair(f.st, 599), std::make_pair(0, -1));  // the score arrays end here ...
-  EXPECT_EQ(Pair(f.st, 1099), std::make_pair(0, -1)); // ... the margin here
+  EXPECT_EQ(Pair(f.st, 120), std::make_pair(0, -9));   // moved past the end of the sound
+  EXPECT_EQ(Pair(f.st, 599), std::make_pair(0, -1));   // the score arrays end here ...
+  EXPECT_EQ(Pair(f.st, 1099), std::make_pair(0, -1));  // ... the margin here
   // The sound itself is not drawn.
   for (size_t k = 0; k < 100; ++k) EXPECT_NE(Pair(f.st, k).first, 0x11) << k;
 }
@@ -117,12 +118,10 @@ TEST(PlayableWaveFormat, SixteenBitPcmOnly) {
     bool playable;
     bool detail;  ///< the message says what the file has
   } cases[] = {
-      {{1, 2, 48000, 192000, 4, 16, 0}, true, true},
-      {{1, 1, 100, 200, 2, 16, 0}, true, true},
+      {{1, 2, 48000, 192000, 4, 16, 0}, true, true},   {{1, 1, 100, 200, 2, 16, 0}, true, true},
       {{3, 2, 48000, 384000, 8, 32, 0}, false, false},  // float: not PCM
       {{0, 0, 0, 0, 0, 0, 0}, false, false},            // what a file that cannot be opened gives
-      {{1, 2, 48000, 96000, 2, 8, 0}, false, true},
-      {{1, 0, 48000, 0, 0, 16, 0}, false, true},
+      {{1, 2, 48000, 96000, 2, 8, 0}, false, true},    {{1, 0, 48000, 0, 0, 16, 0}, false, true},
       {{1, 1, 99, 198, 2, 16, 0}, false, true},
   };
   for (const auto& c : cases) {

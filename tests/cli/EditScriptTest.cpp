@@ -387,7 +387,7 @@ TEST(EditScript, TickRunsThePlaybackLoop) {
 TEST(EditScript, TickAppliesThePlayModes) {
   Editing e({{1000, 1500}, {3000, 3500}});
   e.Run("seek 20000\nmodes dialogue\ntick");  // in the gap between the two
-  EXPECT_EQ(e.st.PlayPos, 30000);  // dialogue only: the gap is skipped ...
+  EXPECT_EQ(e.st.PlayPos, 30000);             // dialogue only: the gap is skipped ...
   EXPECT_DOUBLE_EQ(e.s.media.MediaPlayer->Position(), 30.0);  // ... and both devices follow
   EXPECT_EQ(e.s.media.SoundBuffer->Cursor(), 30000 * 96);
 }

@@ -16,8 +16,8 @@
 namespace tamsel {
 namespace {
 
-using test::CrLf;
 using test::AiFile;
+using test::CrLf;
 using test::Fixture;
 using test::ReadBytes;
 using test::WriteBytes;

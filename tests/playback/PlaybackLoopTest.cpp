@@ -101,7 +101,7 @@ TEST(PlaybackLoop, FrameRateGivesFrameStepAndTickIntervalByPowerClass) {
     int fps, powerClass;
     int32_t step, interval;
   } cases[] = {
-      {24, 0, 40, 42}, {24, 1, 56, 56}, {24, 2, 80, 80}, {25, 0, 38, 42}, {25, 1, 53, 53},
+      {24, 0, 40, 42}, {24, 1, 56, 56}, {24, 2, 80, 80},  {25, 0, 38, 42},  {25, 1, 53, 53},
       {25, 2, 76, 76}, {60, 0, 16, 42}, {1000, 0, 0, 42}, {1, 1, 700, 700},
   };
   for (const auto& c : cases) {
@@ -170,12 +170,12 @@ TEST(PlaybackLoop, SoundOffsetsAreWholeFramesWithinTheSound) {
   } cases[] = {
       {48000, 2, 1 << 30, 1000, 192000},  // 480 samples a slot, stereo
       {44100, 1, 1 << 30, 1000, 88200},
-      {44100, 2, 1 << 30, 3, 528},        // 529.2 bytes would split a frame: 132 frames
+      {44100, 2, 1 << 30, 3, 528},  // 529.2 bytes would split a frame: 132 frames
       {44100, 1, 1 << 30, 1, 88},
       {44100, 2, 1 << 30, 1, 176},
-      {22050, 1, 1 << 30, 1, 44},         // 220 samples a slot: 44 bytes
-      {44100, 2, 1000, 10000, 1000},      // past the end: the end
-      {44100, 2, 1002, 10000, 1000},      // an end inside a frame: the last whole frame
+      {22050, 1, 1 << 30, 1, 44},     // 220 samples a slot: 44 bytes
+      {44100, 2, 1000, 10000, 1000},  // past the end: the end
+      {44100, 2, 1002, 10000, 1000},  // an end inside a frame: the last whole frame
       {44100, 2, 1000, -5, 0},
   };
   for (const auto& c : cases) {
@@ -214,13 +214,33 @@ TEST(PlaybackLoop, SpeedZoneTable) {
     std::optional<double> rate;
     int shape;
   } cases[] = {
-      {-10000, std::nullopt, 0}, {-9999, -97.99, 1}, {-400, -2.0, 1},  {-300, -1.0, 1},
-      {-299, -1.0, 2},           {-200, -1.0, 2},    {-199, -0.995, 3}, {-150, -0.75, 3},
-      {-149, -0.745, 4},         {-100, -0.5, 4},    {-99, -0.495, 5},  {-50, -0.25, 5},
-      {-49, 0.0, 6},             {0, 0.0, 6},        {49, 0.0, 6},      {50, 0.25, 7},
-      {99, 0.495, 7},            {100, 0.5, 8},      {149, 0.745, 8},   {150, 0.75, 9},
-      {199, 0.995, 9},           {200, 1.0, 10},     {299, 1.0, 10},    {300, 1.0, 11},
-      {400, 2.0, 11},            {9999, 97.99, 11},  {10000, std::nullopt, 0},
+      {-10000, std::nullopt, 0},
+      {-9999, -97.99, 1},
+      {-400, -2.0, 1},
+      {-300, -1.0, 1},
+      {-299, -1.0, 2},
+      {-200, -1.0, 2},
+      {-199, -0.995, 3},
+      {-150, -0.75, 3},
+      {-149, -0.745, 4},
+      {-100, -0.5, 4},
+      {-99, -0.495, 5},
+      {-50, -0.25, 5},
+      {-49, 0.0, 6},
+      {0, 0.0, 6},
+      {49, 0.0, 6},
+      {50, 0.25, 7},
+      {99, 0.495, 7},
+      {100, 0.5, 8},
+      {149, 0.745, 8},
+      {150, 0.75, 9},
+      {199, 0.995, 9},
+      {200, 1.0, 10},
+      {299, 1.0, 10},
+      {300, 1.0, 11},
+      {400, 2.0, 11},
+      {9999, 97.99, 11},
+      {10000, std::nullopt, 0},
   };
   for (const auto& c : cases) {
     const SpeedZone z = SpeedOfOffset(c.e);
@@ -275,7 +295,7 @@ TEST(PlaybackLoop, TheVideoZoneLeavesTheRateAloneUntilThePointerSteers) {
   Loop l;
   l.st.ReplayState = 0;  // as after entering editing
   l.st.PlayRate = 1.0;
-  l.Point(100, 200);     // far left: would play backward
+  l.Point(100, 200);  // far left: would play backward
   l.Tick();
   EXPECT_EQ(l.st.PlayRate, 1.0);
   EXPECT_EQ(l.player.PointerShape(), 0);
@@ -287,13 +307,13 @@ TEST(PlaybackLoop, LowerZoneRates) {
     int32_t panel1Width, g;
     double rate;
   } cases[] = {
-      {false, 1024, 0, 0.0},        {false, 1024, 20, 0.0},       {false, 1024, 21, 0.0922297},
-      {false, 1024, 99, 0.7246622}, {false, 1024, 100, 0.8166667}, {false, 1024, 143, 0.9958333},
-      {false, 1024, 144, 1.0},      {false, 1024, 216, 1.0},       {false, 1024, 217, 1.0041667},
-      {false, 1024, 455, 1.9958333}, {false, 1024, 456, 2.0},      {false, 1024, 600, 2.0},
-      {true, 640, 15, 0.0},         {true, 640, 16, 0.0936937},    {true, 1024, 15, 0.0},
-      {true, 1024, 16, 0.0909910},  {true, 1024, 200, 0.9906250},  {true, 1024, 203, 0.9964844},
-      {true, 1024, 205, 1.0},       {true, 1024, 640, 1.0},        {true, 640, 128, 1.0},
+      {false, 1024, 0, 0.0},         {false, 1024, 20, 0.0},        {false, 1024, 21, 0.0922297},
+      {false, 1024, 99, 0.7246622},  {false, 1024, 100, 0.8166667}, {false, 1024, 143, 0.9958333},
+      {false, 1024, 144, 1.0},       {false, 1024, 216, 1.0},       {false, 1024, 217, 1.0041667},
+      {false, 1024, 455, 1.9958333}, {false, 1024, 456, 2.0},       {false, 1024, 600, 2.0},
+      {true, 640, 15, 0.0},          {true, 640, 16, 0.0936937},    {true, 1024, 15, 0.0},
+      {true, 1024, 16, 0.0909910},   {true, 1024, 200, 0.9906250},  {true, 1024, 203, 0.9964844},
+      {true, 1024, 205, 1.0},        {true, 1024, 640, 1.0},        {true, 640, 128, 1.0},
   };
   for (const auto& c : cases) {
     for (int side : {1, -1}) {
@@ -333,9 +353,7 @@ TEST(PlaybackLoop, ThePointerIsReadInClientPixels) {
 // ---- Pause conditions ----
 
 TEST(PlaybackLoop, APointerOutsideTheClientAreaPausesWithinOneTick) {
-  const struct {
-    int32_t x, y;
-  } outside[] = {{-1, 300}, {1280, 300}, {640, -1}, {640, 800}};
+  const struct { int32_t x, y; } outside[] = {{-1, 300}, {1280, 300}, {640, -1}, {640, 800}};
   for (const auto& p : outside) {
     for (bool pitch : {true, false}) {
       SCOPED_TRACE(std::to_string(p.x) + "," + std::to_string(p.y));
@@ -409,11 +427,11 @@ TEST(PlaybackLoop, AReplayHoldsWhileThePointerTrembles) {
     int32_t dx, dy;
     bool holds;
   } cases[] = {
-      {"video", 300, 300, false, 8, 0, true},      {"video", 300, 300, false, 9, 0, false},
-      {"video", 300, 300, false, -8, 8, true},     {"video", 300, 300, false, 0, -9, false},
-      {"below", 300, 720, false, 8, 4, true},      {"below", 300, 720, false, 0, 5, false},
-      {"below", 300, 720, false, -9, 0, false},    {"strip", 300, 640, true, 8, -4, true},
-      {"strip", 300, 640, true, 0, 5, false},      {"strip", 300, 640, true, 9, 0, false},
+      {"video", 300, 300, false, 8, 0, true},   {"video", 300, 300, false, 9, 0, false},
+      {"video", 300, 300, false, -8, 8, true},  {"video", 300, 300, false, 0, -9, false},
+      {"below", 300, 720, false, 8, 4, true},   {"below", 300, 720, false, 0, 5, false},
+      {"below", 300, 720, false, -9, 0, false}, {"strip", 300, 640, true, 8, -4, true},
+      {"strip", 300, 640, true, 0, 5, false},   {"strip", 300, 640, true, 9, 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.zone) + " " + std::to_string(c.dx) + "," + std::to_string(c.dy));
@@ -478,40 +496,40 @@ struct SyncCase {
 const SyncCase SYNC_CASES[] = {
     // Pitch-shifted: the position is the sound's.
     {true, 0, 30000, 30000, 30000, {}, false},
-    {true, 0, 30000, 29960, 30000, {}, false},                      // |D| = 40: in step
+    {true, 0, 30000, 29960, 30000, {}, false},  // |D| = 40: in step
     {true, 0, 30000, 29959, 30000, {"video seek 30.000"}, false},
-    {true, 0, 30123, 30123, 30123, {}, false},                      // the sound's position
-    {true, 0.5, 30000, 29920, 30000, {}},                            // |D| = 80 = 2 steps
-    {true, 0.5, 30000, 29919, 30000, {"video seek 30.040"}},         // a step ahead
+    {true, 0, 30123, 30123, 30123, {}, false},                // the sound's position
+    {true, 0.5, 30000, 29920, 30000, {}},                     // |D| = 80 = 2 steps
+    {true, 0.5, 30000, 29919, 30000, {"video seek 30.040"}},  // a step ahead
     {true, 1.0, 30000, 29920, 30000, {}},
     {true, 1.0, 30000, 29919, 30000, {"video seek 30.040"}},
     {true, 1.0, 30000, 30081, 30000, {"video seek 30.040"}},
-    {true, 1.7, 30000, 29932, 30000, {}},                            // Trunc(40 * 1.7) = 68
-    {true, 1.7, 30000, 29931, 30000, {"video seek 30.154"}},         // Lead * 1.7 = 154.7
-    {true, 3.0, 30000, 29880, 30000, {}},                            // 120
-    {true, 3.0, 30000, 29879, 30000, {"video seek 30.273"}},         // 91 * 3 (* K = 1)
-    {true, -1.5, 30000, 29940, 29940, {}},                           // a step of 60 back
-    {true, -1.5, 30000, 29940.4, 29940, {}},                         // less than 1 ms off
-    {true, -1.5, 30000, 30000, 29940, {"video seek 29.713"}},        // B = Trunc(2.5 * 91)
-    {true, -1.5, 30060, 29940, 29940, {}},                           // the sound 120 ahead
-    {true, -1.5, 30061, 29940, 29940, {"sound seek 2874240"}},       // 121 ahead: to 29940 ms
+    {true, 1.7, 30000, 29932, 30000, {}},                       // Trunc(40 * 1.7) = 68
+    {true, 1.7, 30000, 29931, 30000, {"video seek 30.154"}},    // Lead * 1.7 = 154.7
+    {true, 3.0, 30000, 29880, 30000, {}},                       // 120
+    {true, 3.0, 30000, 29879, 30000, {"video seek 30.273"}},    // 91 * 3 (* K = 1)
+    {true, -1.5, 30000, 29940, 29940, {}},                      // a step of 60 back
+    {true, -1.5, 30000, 29940.4, 29940, {}},                    // less than 1 ms off
+    {true, -1.5, 30000, 30000, 29940, {"video seek 29.713"}},   // B = Trunc(2.5 * 91)
+    {true, -1.5, 30060, 29940, 29940, {}},                      // the sound 120 ahead
+    {true, -1.5, 30061, 29940, 29940, {"sound seek 2874240"}},  // 121 ahead: to 29940 ms
     // Jumping: the loop moves the position.
     {false, 0, 31000, 29960, 30000, {}, false},
     {false, 0, 31000, 29959.5, 30000, {"video seek 30.000"}, false},  // 40.5 ms, not truncated
-    {false, 0.5, 30000, 30000, 30028, {}},                           // 40 * 0.5 * 1.4
-    {false, 0.5, 30000, 29947, 30028, {"video seek 30.028"}},        // D = 81: to the position
-    {false, 0.5, 29968, 30028, 30028, {}},                           // the sound 60 behind
-    {false, 0.5, 29967, 30028, 30028, {"sound seek 2882688"}},       // 61: to 30028 ms
+    {false, 0.5, 30000, 30000, 30028, {}},                            // 40 * 0.5 * 1.4
+    {false, 0.5, 30000, 29947, 30028, {"video seek 30.028"}},         // D = 81: to the position
+    {false, 0.5, 29968, 30028, 30028, {}},                            // the sound 60 behind
+    {false, 0.5, 29967, 30028, 30028, {"sound seek 2882688"}},        // 61: to 30028 ms
     {false, 1.0, 30000, 29920, 30000, {}},
     {false, 1.0, 30000, 29919, 30000, {"video seek 30.040"}},
-    {false, 1.7, 30000, 29973, 30095, {"sound seek 2889120"}},       // 95 > Trunc(1.5 * 40)
-    {false, 1.7, 30095, 29972, 30095, {"video seek 30.340"}},        // D = 123 > 245 div 2
-    {false, 3.0, 30168, 29986, 30168, {}},                           // D = 182 = 364 div 2
+    {false, 1.7, 30000, 29973, 30095, {"sound seek 2889120"}},  // 95 > Trunc(1.5 * 40)
+    {false, 1.7, 30095, 29972, 30095, {"video seek 30.340"}},   // D = 123 > 245 div 2
+    {false, 3.0, 30168, 29986, 30168, {}},                      // D = 182 = 364 div 2
     {false, 3.0, 30168, 29985, 30168, {"video seek 30.532"}},
-    {false, -1.5, 30000, 30040, 29940, {}},                          // 100
+    {false, -1.5, 30000, 30040, 29940, {}},  // 100
     {false, -1.5, 30000, 30041, 29940, {"video seek 29.713"}},
-    {false, -1.5, 30140, 29940, 29940, {}},                          // 200 = (K + 4) steps
-    {false, -1.5, 30141, 29940, 29940, {"sound seek 2880000"}},      // to the step's start
+    {false, -1.5, 30140, 29940, 29940, {}},                      // 200 = (K + 4) steps
+    {false, -1.5, 30141, 29940, 29940, {"sound seek 2880000"}},  // to the step's start
 };
 
 TEST(PlaybackLoop, SynchronisationAtEachRate) {

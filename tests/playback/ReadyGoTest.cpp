@@ -35,8 +35,8 @@ class RecordingFactory : public MediaFactory {
   }
   std::unique_ptr<SoundOutput> CreateSoundOutput(const std::string& path,
                                                  TReadWaveFile& wave) override {
-    m_log.push_back("create sound " + path + " " + std::to_string(wave.Format().nChannels) +
-                    "x" + std::to_string(wave.Format().nSamplesPerSec) + " from " +
+    m_log.push_back("create sound " + path + " " + std::to_string(wave.Format().nChannels) + "x" +
+                    std::to_string(wave.Format().nSamplesPerSec) + " from " +
                     std::to_string(wave.DataOffset()));
     return std::make_unique<RecordingSound>(m_log, m_clock, HeldSoundBytes(path, wave),
                                             wave.Format().nChannels, wave.Format().nSamplesPerSec);
@@ -196,7 +196,8 @@ TEST(ReadyGo, AWavTheSoundCannotPlayIsRefusedWithItsMessage) {
     const std::string expected =
         f.st.WavFileName + "\r" + "WAV文件格式不认识。\r\r只接受PCM格式的WAV文件";
     if (c.detail) {
-      EXPECT_TRUE(f.prompts.messages[0].starts_with(expected + "（16位采样")) << f.prompts.messages[0];
+      EXPECT_TRUE(f.prompts.messages[0].starts_with(expected + "（16位采样"))
+          << f.prompts.messages[0];
     } else {
       EXPECT_EQ(f.prompts.messages[0], expected);
     }

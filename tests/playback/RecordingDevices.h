@@ -88,7 +88,8 @@ class RecordingSound : public SimulatedSoundOutput {
 };
 
 /// The entries of `log` that begin with one of `prefixes`.
-inline std::vector<std::string> Only(const CallLog& log, std::initializer_list<const char*> prefixes) {
+inline std::vector<std::string> Only(const CallLog& log,
+                                     std::initializer_list<const char*> prefixes) {
   std::vector<std::string> out;
   for (const auto& e : log) {
     for (const char* p : prefixes) {

@@ -10,9 +10,8 @@ constexpr int64_t STEREO_48K_SECOND = 192000;  // bytes
 TEST(SimulatedSoundOutput, TheCursorAdvancesAtTheFrequencyWhilePlaying) {
   const struct {
     int64_t frequency, afterOneSecond;
-  } cases[] = {{48000, STEREO_48K_SECOND}, {24000, STEREO_48K_SECOND / 2},
-               {81600, 326400},            {1, 4},
-               {0, 0}};
+  } cases[] = {
+      {48000, STEREO_48K_SECOND}, {24000, STEREO_48K_SECOND / 2}, {81600, 326400}, {1, 4}, {0, 0}};
   for (const auto& c : cases) {
     ManualClock clock;
     SimulatedSoundOutput sound(clock, 100 * STEREO_48K_SECOND, 2, 48000);
