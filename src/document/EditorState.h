@@ -134,7 +134,7 @@ struct EditorState : SubtitleDocument {
   bool Timer4ShowWavEnabled = false;      ///< the strip's timer runs (once the frame rate is known)
   int32_t LastFormLeft = 0;               ///< the window's left and top edges at the previous tick
   int32_t LastFormTop = 0;
-  int32_t MediaWaitTicks = 0;   ///< ticks since editing began without a length or frame rate
+  int32_t MediaWaitTicks = 0;   ///< ticks since editing began, counted up to the media wait
   int64_t LastTickMicros = -1;  ///< the clock at the previous tick (-1: none since editing began)
   ScrollBarState ScrollBarPlayPost;
 
