@@ -2,10 +2,14 @@
 
 #include <unistd.h>
 
+#include <benchmark/benchmark.h>
+
 #include <cstdlib>
+#include <iostream>
 #include <random>
 #include <vector>
 
+#include "FileIo.h"
 #include "TextCodec.h"
 #include "TimeText.h"
 
@@ -135,6 +139,29 @@ std::filesystem::path MakeScratchDir(const std::string& prefix) {
   const std::filesystem::path dir = root / (prefix + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   return dir;
+}
+
+int RunInScratchDir(int argc, char** argv, const std::string& program, const std::string& prefix,
+                    const std::function<void(const std::filesystem::path&)>& prepare) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  int rc = 0;
+  std::filesystem::path dir;
+  try {
+    dir = MakeScratchDir(prefix);
+    prepare(dir);
+    benchmark::AddCustomContext("data_dir", FromPath(dir));
+    benchmark::RunSpecifiedBenchmarks();
+  } catch (const std::exception& e) {
+    std::cerr << program << ": " << e.what() << "\n";
+    rc = 1;
+  }
+  benchmark::Shutdown();
+  if (!dir.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  return rc;
 }
 
 }  // namespace tamsel::bench

@@ -3,6 +3,7 @@
 // The subtitle files the benchmarks work on, generated alike in every run.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace tamsel::bench {
@@ -23,5 +24,12 @@ std::string MakeSrtFile();
 /// A new folder `prefix` + the process id under TAMSEL_BENCH_DIR (the system's temporary folder
 /// when not set), for a benchmark's files.
 std::filesystem::path MakeScratchDir(const std::string& prefix);
+
+/// The main program of a benchmark whose inputs live in a scratch folder: makes the folder
+/// (MakeScratchDir(`prefix`)), lets `prepare` write the inputs into it and add the report's
+/// context, runs the benchmarks named on the command line, and removes the folder. Returns the
+/// exit status: 1 when the arguments or the preparation fail (told on stderr as `program`).
+int RunInScratchDir(int argc, char** argv, const std::string& program, const std::string& prefix,
+                    const std::function<void(const std::filesystem::path&)>& prepare);
 
 }  // namespace tamsel::bench

@@ -114,23 +114,10 @@ BENCHMARK(BM_SaveAssOneChange)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  int rc = 0;
-  try {
-    g_dir = bench::MakeScratchDir("tamsel-split-bench-");
-    g_assBytes = bench::MakeAssFile();
-    benchmark::AddCustomContext("data_dir", FromPath(g_dir));
-    benchmark::AddCustomContext("ass_bytes", std::to_string(g_assBytes.size()));
-    benchmark::RunSpecifiedBenchmarks();
-  } catch (const std::exception& e) {
-    std::cerr << "split_bench: " << e.what() << "\n";
-    rc = 1;
-  }
-  benchmark::Shutdown();
-  if (!g_dir.empty()) {
-    std::error_code ec;
-    std::filesystem::remove_all(g_dir, ec);
-  }
-  return rc;
+  return bench::RunInScratchDir(
+      argc, argv, "split_bench", "tamsel-split-bench-", [](const std::filesystem::path& dir) {
+        g_dir = dir;
+        g_assBytes = bench::MakeAssFile();
+        benchmark::AddCustomContext("ass_bytes", std::to_string(g_assBytes.size()));
+      });
 }

@@ -279,30 +279,18 @@ std::string SavedBytes(Format f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  int rc = 0;
-  try {
-    g_inputs.Dir = bench::MakeScratchDir("tamsel-bench-");
-    g_inputs.AssBytes = MakeAssFile();
-    g_inputs.SrtBytes = MakeSrtFile();
-    g_inputs.SavedAss = SavedBytes(Format::Ass);
-    g_inputs.SavedSrt = SavedBytes(Format::Srt);
-    benchmark::AddCustomContext("data_dir", FromPath(g_inputs.Dir));
-    benchmark::AddCustomContext("ass_bytes", std::to_string(g_inputs.AssBytes.size()));
-    benchmark::AddCustomContext("srt_bytes", std::to_string(g_inputs.SrtBytes.size()));
-    char version[16];
-    std::snprintf(version, sizeof version, "%08x", static_cast<unsigned>(ass_library_version()));
-    benchmark::AddCustomContext("libass_version", version);
-    benchmark::RunSpecifiedBenchmarks();
-  } catch (const std::exception& e) {
-    std::cerr << "subtitle_bench: " << e.what() << "\n";
-    rc = 1;
-  }
-  benchmark::Shutdown();
-  if (!g_inputs.Dir.empty()) {
-    std::error_code ec;
-    std::filesystem::remove_all(g_inputs.Dir, ec);
-  }
-  return rc;
+  return bench::RunInScratchDir(
+      argc, argv, "subtitle_bench", "tamsel-bench-", [](const std::filesystem::path& dir) {
+        g_inputs.Dir = dir;
+        g_inputs.AssBytes = MakeAssFile();
+        g_inputs.SrtBytes = MakeSrtFile();
+        g_inputs.SavedAss = SavedBytes(Format::Ass);
+        g_inputs.SavedSrt = SavedBytes(Format::Srt);
+        benchmark::AddCustomContext("ass_bytes", std::to_string(g_inputs.AssBytes.size()));
+        benchmark::AddCustomContext("srt_bytes", std::to_string(g_inputs.SrtBytes.size()));
+        char version[16];
+        std::snprintf(version, sizeof version, "%08x",
+                      static_cast<unsigned>(ass_library_version()));
+        benchmark::AddCustomContext("libass_version", version);
+      });
 }

@@ -2,7 +2,7 @@
 # Installs what is needed, builds and runs every test: the unit and end-to-end tests through
 # CTest (they replay the fuzzing corpus too), a short fuzzing run and the benchmark checks
 # (subtitle loading and saving; a split against a save; what the coverage map costs; the
-# waveform and speech-data builder on a 60-minute WAV).
+# waveform and speech-data builder on a 60-minute WAV; entering editing on a 90-minute video).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -13,3 +13,4 @@ bench/check.sh
 bench/split_check.sh
 bench/map_check.sh
 bench/prepare_check.sh 60 --builder
+bench/readygo_check.sh

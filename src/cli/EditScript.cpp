@@ -9,12 +9,13 @@
 #include "BatchRetime.h"
 #include "ChildProcess.h"
 #include "DragGestures.h"
-#include "FileIo.h"
 #include "EdgeTracking.h"
+#include "FileIo.h"
 #include "MagnetCut.h"
+#include "SideData.h"
 #include "SplitJoin.h"
-#include "SubtitleSave.h"
 #include "SubtitleLoad.h"
+#include "SubtitleSave.h"
 #include "TextCodec.h"
 #include "TimeText.h"
 #include "VideoPreparation.h"
@@ -31,9 +32,11 @@ constexpr int32_t MIN_STRIP_WIDTH = 100;
 constexpr int32_t MAX_STRIP_WIDTH = 4096;
 constexpr double MAX_RATE = 10.0;
 
-// The window the command line stands for: a 1280 x 800 client area with the video on top and
-// the 128-pixel strip near the bottom, centred.
+// The window the command line stands for: a 1280 x 800 client area (wider for a wider strip)
+// with the video on top and the 128-pixel strip near the bottom, centred.
 constexpr int32_t CLIENT_WIDTH = 1280;
+/// The margins the window keeps beside the waveform panel, pixels together.
+constexpr int32_t PANEL1_MARGINS = 140;
 constexpr int32_t PANEL1_TOP = 580;
 constexpr int32_t PLAYER_HEIGHT = 550;
 constexpr int32_t STRIP_HEIGHT = 128;
@@ -41,8 +44,13 @@ constexpr int32_t STRIP_HEIGHT = 128;
 constexpr int32_t STRIP_ROW = 100;
 constexpr int32_t BAND_ROW = 60;
 
-/// The playback loop's shortest tick, ms; longer frame steps lengthen it.
-constexpr int32_t MIN_TICK_INTERVAL = 42;
+/// A length in hundredths of a second as the seconds a player tells: the nearest double from
+/// which the loop's Trunc(seconds * 100) gives back the same hundredths.
+double SecondsOfCs(int32_t cs) {
+  double seconds = cs / 100.0;
+  while (static_cast<int64_t>(seconds * 100) < cs) seconds = std::nextafter(seconds, 1e300);
+  return seconds;
+}
 
 int32_t ClampPosition(int64_t ms) {
   return static_cast<int32_t>(std::clamp<int64_t>(ms, 0, std::numeric_limits<int32_t>::max()));
@@ -571,66 +579,54 @@ MediaProbe FfprobeMediaProbe() {
   return probe;
 }
 
+int32_t ScriptClientWidth(int32_t stripWidth) {
+  return std::max(CLIENT_WIDTH, stripWidth + PANEL1_MARGINS);
+}
+
 void SetWindowGeometry(EditorState& st, int32_t stripWidth) {
   const int32_t column = st.MouseX - st.Panel1Left;
   st.Panel1Width = std::max(stripWidth, 1);
-  st.Panel1Left = std::max((CLIENT_WIDTH - st.Panel1Width) / 2, 0);
+  st.Panel1Left = std::max((ScriptClientWidth(st.Panel1Width) - st.Panel1Width) / 2, 0);
   st.Panel1Top = PANEL1_TOP;
   st.PlayerHeight = PLAYER_HEIGHT;
   st.MouseX = st.Panel1Left + std::clamp(column, 0, st.Panel1Width - 1);
 }
 
-int32_t FrameStepOf(int fps, int powerClass) {
-  if (fps <= 0) return 0;
-  int32_t step = 1000 / (fps + 1);
-  if (powerClass == 1) step = static_cast<int32_t>(step * 1.4);
-  if (powerClass >= 2) step *= 2;
-  return step;
+PlaybackDevices ScriptSession::Devices() {
+  return PlaybackDevices{*media.MediaPlayer, *media.SoundBuffer, clock, sampleRate, {}};
 }
 
-void EnterEditing(EditorState& st, int32_t mediaLength, std::optional<int> frameRate) {
-  st.MediaLength = 0;
-  st.SaveCountdown = 3;
-  st.ReadyState = 2;
-  st.OverWave = false;
-  st.StripIBeam = false;
-  st.MouseY = st.PlayerHeight / 2;
-  // Playback starts at the current entry.
-  const bool hasCurrent = st.SubCurr >= 0 && static_cast<size_t>(st.SubCurr) < st.Subs.size();
-  st.PlayPos = hasCurrent ? ClampPosition(int64_t{st.Subs[st.SubCurr].TimeIn} * 10) : 0;
-  RefreshEdge(st);
-  CheckEdge(st, st.PlayPos);
-  st.ViewMarker = -100.0;
-  // What the loop's first ticks learn from the player.
-  st.MediaLength = mediaLength;
-  RecountSubsInVideo(st);
-  if (frameRate) st.FrameStep = FrameStepOf(*frameRate, st.Ctrl.RadioGroupPower);
-  StripTick(st);
+WindowFacts ScriptSession::Window() const {
+  const int32_t width = ScriptClientWidth(st.Panel1Width);
+  return WindowFacts{/*active=*/true,
+                     0,
+                     0,
+                     width,
+                     SCRIPT_CLIENT_HEIGHT,
+                     width,
+                     SCRIPT_CLIENT_HEIGHT,
+                     st.MouseX,
+                     st.MouseY,
+                     st.Panel1Width};
 }
 
-void PlaybackTick(EditorState& st) {
-  const int64_t interval = std::max(st.FrameStep, MIN_TICK_INTERVAL);
-  const int64_t soundEnd = 10 * std::max<int64_t>(static_cast<int64_t>(st.WavSel.size()) - 1000, 0);
-  const int64_t wrapAt = 10 * (static_cast<int64_t>(st.WavSel.size()) - 1);
-  const double rate = st.PlayRate;
-  int64_t pos = st.PlayPos;
-  if (rate < 0) {
-    // Backward the loop walks the position itself, one frame step per tick.
-    pos = std::max<int64_t>(0, pos + static_cast<int64_t>(st.FrameStep * rate));
-  } else if (st.Ctrl.CheckBoxSoundStyle) {
-    // Pitch-shifted: the sound plays at the rate and its cursor is the position.
-    if (pos < soundEnd) pos = std::min(soundEnd, pos + static_cast<int64_t>(interval * rate));
-  } else if (rate == 0) {
-    return;  // jumping style, paused: the loop ends its tick before the edges
-  } else if (rate == 1.0) {
-    if (pos < soundEnd) pos = std::min(soundEnd, pos + interval);
-  } else {
-    // Jumping style at any other speed: the loop steps 1.4 frame steps at the rate.
-    pos += static_cast<int64_t>(st.FrameStep * rate * 1.4);
-    if (pos > wrapAt) pos = 0;
-  }
-  st.PlayPos = ClampPosition(pos);
-  CheckEdge(st, st.PlayPos);
+SeekBothFn ScriptSession::SeekBoth() {
+  return [this](const EditorState& state) {
+    PlaybackDevices dev = Devices();
+    tamsel::SeekBoth(state, dev);
+  };
+}
+
+void FirstLook(ScriptSession& s) {
+  PlaybackDevices dev = s.Devices();
+  Timer2GetMouseXYTimer(s.st, dev, s.Window());
+  StripTick(s.st);
+}
+
+void LoopTick(ScriptSession& s) {
+  s.clock.AdvanceMs(s.st.Timer2GetMouseXYInterval);
+  PlaybackDevices dev = s.Devices();
+  Timer2GetMouseXYTimer(s.st, dev, s.Window());
 }
 
 void StripTick(EditorState& st) {
@@ -710,7 +706,8 @@ void MovePointer(EditorState& st, PointerPlace place, int32_t column) {
   st.StripIBeam = place == PointerPlace::Band;
 }
 
-void ApplyEditCommand(EditorState& st, const EditScript& script, const EditCommand& command) {
+void ApplyEditCommand(ScriptSession& s, const EditScript& script, const EditCommand& command) {
+  EditorState& st = s.st;
   const int32_t column = st.MouseX - st.Panel1Left;
   std::visit(
       [&](const auto& a) {
@@ -718,21 +715,34 @@ void ApplyEditCommand(EditorState& st, const EditScript& script, const EditComma
         if constexpr (std::is_same_v<T, edit::Set>) {
           ApplySetting(st, a);
         } else if constexpr (std::is_same_v<T, edit::Media>) {
-          st.MediaLength = a.length;
-          RecountSubsInVideo(st);
+          // The player tells another length from now on: the loop takes it and sets the
+          // position bar up again, counting the subtitles inside the video anew.
+          PlaybackDevices dev = s.Devices();
+          if (s.factory.Player()) s.factory.Player()->SetDuration(SecondsOfCs(a.length));
+          st.ScrollBarPlayPost.Enabled = false;
+          if (LearnMediaLength(st, dev.player)) SetUpPositionBar(st, dev);
         } else if constexpr (std::is_same_v<T, edit::FrameRate>) {
-          st.FrameStep = FrameStepOf(a.fps, st.Ctrl.RadioGroupPower);
+          // Another frame rate from now on: learnt at once, as on the first tick that knows it.
+          if (s.factory.Player()) s.factory.Player()->SetFrameRate(a.fps);
+          st.FrameRate = 0;
+          LearnFrameRate(st, *s.media.MediaPlayer);
         } else if constexpr (std::is_same_v<T, edit::StripWidth>) {
           SetWindowGeometry(st, a.columns);
         } else if constexpr (std::is_same_v<T, edit::Seek>) {
-          // As the position bar: no further than the end of the coverage map.
+          // As the position bar: no further than the end of the coverage map; the sound
+          // plays on from there.
           const int64_t end = 10 * std::max<int64_t>(static_cast<int64_t>(st.WavSel.size()) - 1, 0);
           st.PlayPos = ClampPosition(std::min<int64_t>(a.position, end));
+          st.ScrollBarPlayPost.Hint = IntToTimeAssStr(st.PlayPos / 10);
+          SeekVideo(st, *s.media.MediaPlayer, st.PlayPos);
+          SeekSoundAndPlay(st, *s.media.SoundBuffer, st.PlayPos);
           RefreshEdge(st);
         } else if constexpr (std::is_same_v<T, edit::Tick>) {
-          for (int32_t i = 0; i < a.count; ++i) PlaybackTick(st);
+          for (int32_t i = 0; i < a.count; ++i) LoopTick(s);
         } else if constexpr (std::is_same_v<T, edit::Rate>) {
+          // Set as a key sets it; the pointer takes the speed back once it steers again.
           st.PlayRate = a.rate;
+          st.ReplayState = 0;
         } else if constexpr (std::is_same_v<T, edit::Modes>) {
           st.DialogueOnly = a.dialogueOnly;
           st.HeadTailOnly = a.headTailOnly;
@@ -753,10 +763,12 @@ void ApplyEditCommand(EditorState& st, const EditScript& script, const EditComma
             st.ActiveSub = *a.index;
           }
         } else if constexpr (std::is_same_v<T, edit::Keys>) {
-          for (Key k : a.keys) PressKey(st, k);
+          for (Key k : a.keys) PressKey(st, k, s.SeekBoth());
         } else if constexpr (std::is_same_v<T, edit::Wheel>) {
           MovePointer(st, a.place, column);
-          for (int32_t i = 0; i < a.count; ++i) WheelNotch(st, a.direction, WheelPlaceOf(st));
+          for (int32_t i = 0; i < a.count; ++i) {
+            WheelNotch(st, a.direction, WheelPlaceOf(st), s.SeekBoth());
+          }
         } else if constexpr (std::is_same_v<T, edit::Cut>) {
           // A click on the video: the cut point is a slot, not a strip column.
           MovePointer(st, PointerPlace::Video, column);
@@ -798,8 +810,13 @@ bool RunEditSession(EditorState& st, const EditScript& script, const MediaProbe&
     }
   }
 
+  for (const std::string* side : {&st.WavFileName, &st.WsFileName, &st.AiFileName}) {
+    if (!FileExists(*side)) {
+      st.Tell(*side + ": missing; prepare the video first (tamsel-cli prepare VIDEO)");
+      return false;
+    }
+  }
   if (!SubtitleLoad(st, LayerBoxValue(st.Ctrl))) return false;
-  if (!LoadSpeechScores(st)) return false;
   if (!mediaLength) {
     std::string why;
     const auto seconds = probe.duration ? probe.duration(st.VideoFileName, why) : std::nullopt;
@@ -812,11 +829,21 @@ bool RunEditSession(EditorState& st, const EditScript& script, const MediaProbe&
     mediaLength = static_cast<int32_t>(std::min<double>(*seconds * 100, MAX_TIME));
   }
   if (!frameRate && probe.frameRate) frameRate = probe.frameRate(st.VideoFileName);
-  EnterEditing(st, *mediaLength, frameRate);
+
+  // Entering editing as the ready picture does, on simulated devices: the player tells the
+  // length and the frame rate (0: none), the sound is the WAV's.
+  ScriptSession s(st);
+  s.factory.duration = SecondsOfCs(*mediaLength);
+  s.factory.frameRate = frameRate.value_or(0);
+  s.factory.height = st.PlayerHeight;
+  st.MouseY = st.PlayerHeight / 2;  // the pointer rests over the video
+  if (!ReadyGo(st, s.media, s.factory)) return false;
+  s.sampleRate = s.media.WaveFile->Format().nSamplesPerSec;
+  FirstLook(s);
 
   try {
     for (size_t i = script.setupCount; i < script.commands.size(); ++i) {
-      ApplyEditCommand(st, script, script.commands[i]);
+      ApplyEditCommand(s, script, script.commands[i]);
     }
   } catch (const EditScriptError& e) {
     st.Tell(e.what());

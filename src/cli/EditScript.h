@@ -11,6 +11,9 @@
 
 #include "EditorState.h"
 #include "KeyCommands.h"
+#include "PlaybackLoop.h"
+#include "ReadyGo.h"
+#include "SimulatedDevices.h"
 
 namespace tamsel {
 
@@ -164,25 +167,49 @@ struct MediaProbe {
 MediaProbe FfprobeMediaProbe();
 
 // The command line's stand-ins for the window: each does to the editor state what the window
-// would do, without painting or playing anything.
+// would do, without painting or playing anything. The playback loop is the editor's own, run
+// on simulated devices against a clock that the script's ticks advance.
 
+/// The height of the command line's window, pixels; its width follows the strip.
+inline constexpr int32_t SCRIPT_CLIENT_HEIGHT = 800;
+
+/// The width of the command line's window for a strip `stripWidth` columns wide: 1280 pixels,
+/// or the strip with the margins the window keeps beside it when that is wider.
+int32_t ScriptClientWidth(int32_t stripWidth);
 
 /// Lays out a window whose waveform strip is `stripWidth` columns wide: the video above, the
 /// strip under it, the pointer's column kept inside the strip.
 void SetWindowGeometry(EditorState& st, int32_t stripWidth);
 
-/// FrameStep for a frame rate the player reports, lengthened for the slower power classes.
-int32_t FrameStepOf(int fps, int powerClass);
+/// The editor of a scripted session: its state, the simulated video player and sound output
+/// it plays, and the clock they run on, which only the script's ticks advance.
+struct ScriptSession {
+  explicit ScriptSession(EditorState& state) : st(state) {}
+  ScriptSession(const ScriptSession&) = delete;
+  ScriptSession& operator=(const ScriptSession&) = delete;
 
-/// Entering editing with the document and speech scores loaded: the play position at the
-/// current entry, the edges, then what the first ticks learn (the media length, cs, and the
-/// frame rate when known) and the strip's first choice of the active entry.
-void EnterEditing(EditorState& st, int32_t mediaLength, std::optional<int> frameRate);
+  EditorState& st;
+  ManualClock clock;
+  SimulatedMediaFactory factory{clock};
+  EditingMedia media;
+  uint32_t sampleRate = 0;  ///< the WAV's
 
-/// One tick of the playback loop as the play position sees it: the position advances for the
-/// rate and the sound style (with the sound as the clock, which stops at the end of the sound)
-/// and CheckEdge applies the play modes.
-void PlaybackTick(EditorState& st);
+  /// The devices the playback loop drives (editing must have begun).
+  PlaybackDevices Devices();
+  /// The window as the loop sees it: active, at the screen's corner, no frame, the pointer at
+  /// MouseX, MouseY.
+  WindowFacts Window() const;
+  /// "Seek both" for the key and wheel commands.
+  SeekBothFn SeekBoth();
+};
+
+/// The first look once editing has begun: the playback loop's first tick, before any time has
+/// passed (it learns the media's length and frame rate and sets up the position bar), then the
+/// strip's first choice of the active entry.
+void FirstLook(ScriptSession& s);
+
+/// One tick of the playback loop, one tick interval (max(FrameStep, 42) ms) after the last.
+void LoopTick(ScriptSession& s);
 
 /// The strip's choices on one of its ticks, without painting: the view's first column, the
 /// active entry (under the pointer on the strip, else at or near the play position), the
@@ -196,11 +223,12 @@ void MovePointer(EditorState& st, PointerPlace place, int32_t column);
 
 /// Runs one command of `script` on an editor that is editing. Throws EditScriptError when it
 /// cannot run (a subtitle index the timeline does not have).
-void ApplyEditCommand(EditorState& st, const EditScript& script, const EditCommand& command);
+void ApplyEditCommand(ScriptSession& s, const EditScript& script, const EditCommand& command);
 
 /// A whole session on the video named by the state's file names: the set-up lines, the
-/// document's load with its speech scores, entering editing (the media length and frame rate
-/// from the set-up or else from `probe`), every other command in order, and the save of what
+/// document's load, entering editing as the ready picture does (ReadyGo: the side files, the
+/// WAV, simulated devices whose player tells the media length and frame rate of the set-up or
+/// else of `probe`), the first look, every other command in order, and the save of what
 /// changed. On failure the message is told through the state's prompts (script errors as
 /// "SCRIPT:LINE: message"), nothing more is saved, and false is returned.
 bool RunEditSession(EditorState& st, const EditScript& script, const MediaProbe& probe);

@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
   st.WsFileName = st.BaseFileName + ".ws";
   st.AiFileName = st.BaseFileName + ".ai";
   st.SizeMapFromSubs = !FileExists(st.WsFileName);
-  if (command == "edit" || command == "align") {
+  if (command == "align") {  // edit checks its own, the WAV too
     for (const std::string& side : {st.WsFileName, st.AiFileName}) {
       if (!FileExists(side)) {
         return Fail(side + ": missing; prepare the video first (tamsel-cli prepare VIDEO)");

@@ -52,16 +52,22 @@ static std::string SystemReason(int err) {
   return std::error_code(err, std::generic_category()).message();
 }
 
-std::string ReadFileBytes(const std::string& path) {
+void ReadFileChunks(const std::string& path, const std::function<void(std::string_view)>& take) {
   std::ifstream in(ToPath(path), std::ios::binary);
   if (!in) throw FileError(path, "无法打开文件：" + SystemReason(errno));
+  char buf[1 << 16];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    take(std::string_view(buf, static_cast<size_t>(in.gcount())));
+  }
+  if (in.bad()) throw FileError(path, "读取文件出错：" + SystemReason(errno));
+}
+
+std::string ReadFileBytes(const std::string& path) {
   std::string bytes;
   std::error_code ec;
   auto size = fs::file_size(ToPath(path), ec);
   if (!ec) bytes.reserve(static_cast<size_t>(size));
-  char buf[1 << 16];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) bytes.append(buf, static_cast<size_t>(in.gcount()));
-  if (in.bad()) throw FileError(path, "读取文件出错：" + SystemReason(errno));
+  ReadFileChunks(path, [&bytes](std::string_view piece) { bytes.append(piece); });
   return bytes;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -31,6 +32,9 @@ bool FileExists(const std::string& path);
 std::optional<std::uint64_t> FileSizeOf(const std::string& path);
 /// The whole content of a file. Throws FileError.
 std::string ReadFileBytes(const std::string& path);
+/// Reads a file from its start, handing each piece read (at most 64 KiB, never empty) to
+/// `take` in order. Throws FileError as ReadFileBytes does.
+void ReadFileChunks(const std::string& path, const std::function<void(std::string_view)>& take);
 
 /// A file this process has just created for writing: `fd` is a C runtime file descriptor open
 /// for writing (close it with ::close / _close), `path` the name it was created under.

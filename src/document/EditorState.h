@@ -39,6 +39,19 @@ struct SubtitleDocument {
   bool SaveFailureReported = false;     ///< a failed write has been reported; quiet till one succeeds
 };
 
+/// The position bar `ScrollBarPlayPost` along the bottom of the editing screen, as the window
+/// shows it. Until the playback loop sets it up it holds its design values.
+struct ScrollBarState {
+  bool Enabled = false;
+  bool Visible = false;
+  int32_t Max = 65536;  ///< once set up: the media length, cs
+  int32_t PageSize = 1000;
+  int32_t LargeChange = 6000;
+  int32_t SmallChange = 1000;
+  int32_t Position = 0;  ///< cs once set up; follows the video
+  std::string Hint;      ///< the play position as text
+};
+
 /// Which of the start screen's state pictures are shown.
 struct StartPictures {
   bool ImageReadyGo = false;
@@ -71,6 +84,8 @@ struct EditorState : SubtitleDocument {
   bool HeadTailOnly = false;   ///< play mode "只播放首尾"
   bool LoopMode = false;       ///< play mode "循环"
   int32_t MediaLength = 0;     ///< the video's length, cs (0 until known)
+  /// MediaLength is the sound's length standing in for a player that never told its own.
+  bool MediaLengthGuessed = false;
   int32_t SubsInVideo = 0;     ///< entries that begin more than 1 s before the end of the video
 
   // Play edges: three consecutive segments around the play position, ms.
@@ -83,9 +98,11 @@ struct EditorState : SubtitleDocument {
 
   // Editing.
   int32_t ActiveSub = -1;      ///< the entry edits act on, -1 for none
+  std::vector<int8_t> WsData;  ///< the strip's envelope: (top, bottom) per slot (2N + 2000)
   std::vector<uint8_t> AiBegin;  ///< speech-start score per slot (N + 500 entries)
   std::vector<uint8_t> AiEnd;    ///< speech-end score per slot, moved by the out-point delay
   double ViewMarker = 0;       ///< -99 asks the strip to repaint, -100 to repaint and follow
+  bool WaveRedraw = false;     ///< the strip redraws everything on its next tick
   int32_t ViewStart = 0;       ///< the strip's first column shows slot ViewStart div 2
   bool OverWave = false;       ///< the pointer is over the waveform strip
   int32_t MouseY = 0;          ///< pointer's vertical position in the window, pixels
@@ -93,9 +110,13 @@ struct EditorState : SubtitleDocument {
 
   // Input.
   int32_t StepFactor = 1;      ///< 1 in fine mode ("精校"), 3 in coarse mode ("粗校")
-  int32_t ReplayState = 0;     ///< 1 while Space replays the current entry
-  int32_t FrameStep = 0;       ///< one video frame, ms (0 until the frame rate is known)
+  int32_t ReplayState = 0;     ///< 0 idle, 1 Space replays at normal speed, -1 the pointer steers
+  int32_t FrameRate = 0;       ///< frames per second the player reports (0 until it does)
+  int32_t FrameStep = 0;       ///< one video frame, ms, lengthened by the power class
   int32_t MouseX = 0;          ///< pointer's horizontal position in the window, pixels
+  int32_t PrevMouseX = 0;      ///< the pointer at the playback loop's previous tick
+  int32_t PrevMouseY = 0;
+  bool DragHeld = false;       ///< a button was pressed on the window below the video, not released
   int32_t Panel1Left = 0;      ///< left of the strip's container in the window, pixels
   int32_t Panel1Width = 0;     ///< width of the strip's container, pixels
   int32_t PlayerHeight = 0;    ///< height of the video picture in the window, pixels
@@ -107,6 +128,15 @@ struct EditorState : SubtitleDocument {
   int32_t DragStartX = 0;      ///< strip column at the press
   int32_t DragStartIn = 0;     ///< TimeIn of the active entry at the press, cs
   std::vector<TSub> SubSnapshot;  ///< elastic drag: every entry's times at the press
+
+  // The playback loop's timers and what it keeps between ticks.
+  int32_t Timer2GetMouseXYInterval = 42;  ///< the loop's tick, ms: max(FrameStep, 42) once known
+  bool Timer4ShowWavEnabled = false;      ///< the strip's timer runs (once the frame rate is known)
+  int32_t LastFormLeft = 0;               ///< the window's left and top edges at the previous tick
+  int32_t LastFormTop = 0;
+  int32_t MediaWaitTicks = 0;   ///< ticks since editing began, counted up to the media wait
+  int64_t LastTickMicros = -1;  ///< the clock at the previous tick (-1: none since editing began)
+  ScrollBarState ScrollBarPlayPost;
 
   int32_t SaveCountdown = 0;   ///< autosave delay in timer ticks
   int32_t ReadyState = 1;      ///< 1 start screen, 2 editing

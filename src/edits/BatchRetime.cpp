@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
-#include <new>
 #include <stdexcept>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "FileIo.h"
+#include "SideData.h"
 #include "SubtitleSave.h"
 #include "TimeText.h"
 #include "Timeline.h"
@@ -19,71 +17,12 @@ namespace tamsel {
 
 namespace {
 
-/// Spare entries behind the last slot of the score arrays, so that searches may look up to 5 s
-/// past the end of the sound.
-constexpr uint64_t SCORE_MARGIN = 500;
 /// The alignment leaves at least this gap between consecutive entries, cs.
 constexpr int64_t ALIGN_GAP = 5;
 /// An aligned in point lies this far after the last silent slot before the speech, cs.
 constexpr int64_t ALIGN_LEAD = 5;
 /// What EditConvert holds at start and after every conversion.
 constexpr const char* CONVERT_RESET_TEXT = "1.000000";
-
-/// Reads the begin scores (and, when `end` is given, the end scores) of the .ai file into arrays
-/// of N + 500 entries, N being the slot count of the .ws file. The two files must agree: the .ws
-/// file of even length and the .ai file as long as it (a cut or foreign .ai file would shift or
-/// lose scores). On failure shows a message naming the file, followed by `consequence`, and
-/// returns false without touching the arrays.
-bool ReadSpeechScores(EditorState& st, std::vector<uint8_t>& begin, std::vector<uint8_t>* end,
-                      const std::string& consequence) {
-  const auto wsSize = FileSizeOf(st.WsFileName);
-  if (!wsSize) {
-    std::error_code ec;
-    const bool present = std::filesystem::exists(ToPath(st.WsFileName), ec);
-    st.Tell(st.WsFileName + "\r" + (present ? "无法读取这个文件。" : "找不到这个文件。") +
-            consequence);
-    return false;
-  }
-  std::string ai;
-  try {
-    ai = ReadFileBytes(st.AiFileName);
-  } catch (const FileError& e) {
-    st.Tell(e.path() + "\r" + e.what() + consequence);
-    return false;
-  }
-  if (*wsSize % 2 != 0) {
-    st.Tell(st.WsFileName + "\r" + "波形文件的长度（" + std::to_string(*wsSize) +
-            "字节）不是偶数，文件不完整，请重新准备视频。" + consequence);
-    return false;
-  }
-  if (ai.size() != *wsSize) {
-    st.Tell(st.AiFileName + "\r" + "语音数据文件的长度（" + std::to_string(ai.size()) +
-            "字节）与波形文件" + st.WsFileName + "（" + std::to_string(*wsSize) +
-            "字节）不符，文件不完整或不配套，请重新准备视频。" + consequence);
-    return false;
-  }
-  const uint64_t slots = *wsSize / 2;
-  std::vector<uint8_t> b;
-  std::vector<uint8_t> e;
-  try {
-    b.assign(slots + SCORE_MARGIN, 0);
-    if (end) e.assign(slots + SCORE_MARGIN, 0);
-  } catch (const std::bad_alloc&) {
-    st.Tell(st.WsFileName + "\r" + "内存不足，无法载入语音数据。" + consequence);
-    return false;
-  } catch (const std::length_error&) {
-    st.Tell(st.WsFileName + "\r" + "内存不足，无法载入语音数据。" + consequence);
-    return false;
-  }
-  const auto* bytes = reinterpret_cast<const unsigned char*>(ai.data());
-  for (uint64_t k = 0; k < slots; ++k) b[k] = bytes[2 * k];
-  if (end) {
-    for (uint64_t k = 0; k < slots; ++k) e[k] = bytes[2 * k + 1];
-    *end = std::move(e);
-  }
-  begin = std::move(b);
-  return true;
-}
 
 /// A time after retiming, held within the times a subtitle file can carry.
 int32_t LimitTime(int64_t t) { return static_cast<int32_t>(std::clamp<int64_t>(t, 0, MAX_TIME)); }
@@ -98,20 +37,6 @@ int32_t ScaleTime(int32_t t, double factor) {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 }  // namespace
-
-bool LoadSpeechScores(EditorState& st) {
-  std::vector<uint8_t> begin;
-  std::vector<uint8_t> end;
-  if (!ReadSpeechScores(st, begin, &end, "")) return false;
-  // The end scores stand the out-point delay after the speech end the builder found, as the
-  // out-point edits do.
-  const size_t delay = static_cast<size_t>(10 * (std::clamp(st.Ctrl.TrackBarOutDelay, 0, 5) + 1));
-  std::move_backward(end.begin(), end.end() - static_cast<std::ptrdiff_t>(delay), end.end());
-  std::fill_n(end.begin(), delay, uint8_t{0});
-  st.AiBegin = std::move(begin);
-  st.AiEnd = std::move(end);
-  return true;
-}
 
 int32_t AiSeachMax(const EditorState& st, int32_t point, int32_t range) {
   const std::vector<uint8_t>& ai = st.AiBegin;
@@ -146,7 +71,7 @@ bool ButtonAutoAdjBeginClick(EditorState& st) {
   // The button stays hidden while the handler runs; as nothing else runs meanwhile, the core
   // has nothing to show or hide.
   std::vector<uint8_t> begin;
-  if (!ReadSpeechScores(st, begin, nullptr, std::string("\r") + "没有对齐，字幕时间未改动。")) {
+  if (!ReadSpeechScores(st, begin, nullptr, 0, std::string("\r") + "没有对齐，字幕时间未改动。")) {
     return false;
   }
   st.AiBegin = std::move(begin);

@@ -8,11 +8,6 @@
 
 namespace tamsel {
 
-/// Loads AiBegin and AiEnd from the .ai file as entering editing does: N = size of the .ws file
-/// div 2, N + 500 entries each, the end scores moved D = 10 * (TrackBarOutDelay + 1) slots
-/// later. Returns false, with a message naming the file, when a side file cannot be read.
-bool LoadSpeechScores(EditorState& st);
-
 /// The aligned in point for an entry that now begins at slot `point`: the nearest strongest
 /// speech start within `range` slots, walked back to the start of its run, plus 5.
 int32_t AiSeachMax(const EditorState& st, int32_t point, int32_t range);

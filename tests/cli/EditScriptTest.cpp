@@ -15,28 +15,51 @@ namespace {
 using test::Fixture;
 using test::ReadBytes;
 using test::WriteBytes;
-
-/// An editor in the editing state over an SRT timeline, with a map of 20000 slots of sound.
-EditorState Editing(std::initializer_list<std::pair<int32_t, int32_t>> times) {
-  EditorState st;
-  st.SubFormat = FORMAT_SRT;
-  int32_t n = 0;
-  for (auto [in, out] : times) {
-    ++n;
-    st.Subs.push_back({n, n, in, out, "text " + std::to_string(n), false});
-  }
-  st.WavSel.assign(20000 + 1000, TWavSelect{false, -1});
-  CreatSelAndInd(st.WavSel, st.Subs);
-  st.AiBegin.assign(20500, 0);
-  st.AiEnd.assign(20500, 0);
-  st.Ctrl.chkBoxAIenable = false;
-  SetWindowGeometry(st, SCRIPT_STRIP_WIDTH);
-  st.SubCurr = 0;
-  EnterEditing(st, /*mediaLength=*/20000, /*frameRate=*/std::nullopt);
-  return st;
-}
+using test::WriteWav;
 
 EditScript Parse(const std::string& text) { return ParseEditScript(text, "s.txt"); }
+
+/// An editor in the editing state over an SRT timeline, with a map of 20000 slots of sound:
+/// 200 s of 48 kHz mono, played on simulated devices whose player tells 200 s and `fps` (0:
+/// none), entered at entry `subCurr` with the first look of a session.
+struct Editing {
+  EditorState st;
+  ScriptSession s{st};
+
+  explicit Editing(std::initializer_list<std::pair<int32_t, int32_t>> times, int fps = 0,
+                   int32_t subCurr = 0) {
+    st.SubFormat = FORMAT_SRT;
+    int32_t n = 0;
+    for (auto [in, out] : times) {
+      ++n;
+      st.Subs.push_back({n, n, in, out, "text " + std::to_string(n), false});
+    }
+    st.WavSel.assign(20000 + 1000, TWavSelect{false, -1});
+    CreatSelAndInd(st.WavSel, st.Subs);
+    st.AiBegin.assign(20500, 0);
+    st.AiEnd.assign(20500, 0);
+    st.Ctrl.chkBoxAIenable = false;
+    SetWindowGeometry(st, SCRIPT_STRIP_WIDTH);
+    st.MouseY = st.PlayerHeight / 2;
+    st.SubCurr = subCurr;
+    st.SamplesPerSlot = 480;
+    st.WavChannels = 1;
+    st.WavDataSize = int64_t{20000} * 960;
+    s.factory.duration = 200.0;
+    s.factory.frameRate = fps;
+    s.factory.height = st.PlayerHeight;
+    s.media.MediaPlayer = s.factory.CreateVideoPlayer("v.mp4");
+    s.media.SoundBuffer = std::make_unique<SimulatedSoundOutput>(s.clock, st.WavDataSize, 1, 48000);
+    s.sampleRate = 48000;
+    GoToStartPosition(st, *s.media.MediaPlayer, *s.media.SoundBuffer);
+    FirstLook(s);
+  }
+
+  void Run(const std::string& text) {
+    const EditScript script = Parse(text);
+    for (const auto& c : script.commands) ApplyEditCommand(s, script, c);
+  }
+};
 
 /// The message a script is refused with.
 std::string Refusal(const std::string& text) {
@@ -301,68 +324,106 @@ TEST(EditScript, FrameStepsOfThePowerClasses) {
 }
 
 TEST(EditScript, EnteringEditingStartsAtTheCurrentEntry) {
-  EditorState st = Editing({{1000, 1500}, {3000, 3500}});
+  Editing e({{1000, 1500}, {3000, 3500}});
+  const EditorState& st = e.st;
   EXPECT_EQ(st.ReadyState, 2);
   EXPECT_EQ(st.PlayPos, 10000);
   EXPECT_EQ(st.ActiveSub, 0);
-  EXPECT_EQ(st.MediaLength, 20000);
+  EXPECT_EQ(st.MediaLength, 20000);  // the first look learns it from the player
   EXPECT_EQ(st.SubsInVideo, 2);
+  EXPECT_TRUE(st.ScrollBarPlayPost.Enabled);
   EXPECT_EQ(st.CurBegin, 10000);
   EXPECT_EQ(st.CurEnd, 15000);
+  EXPECT_EQ(st.FrameStep, 0);  // no frame rate told
+  EXPECT_DOUBLE_EQ(e.s.media.MediaPlayer->Position(), 10.0);
+  EXPECT_EQ(e.s.media.SoundBuffer->Cursor(), 10000 * 96);
 
-  EditorState second;
-  second.SubFormat = FORMAT_SRT;
-  second.Subs = {{1, 1, 1000, 1500, "a", false}, {2, 2, 3000, 3500, "b", false}};
-  second.WavSel.assign(21000, TWavSelect{false, -1});
-  CreatSelAndInd(second.WavSel, second.Subs);
-  SetWindowGeometry(second, SCRIPT_STRIP_WIDTH);
-  second.SubCurr = 1;
-  EnterEditing(second, 20000, 24);
-  EXPECT_EQ(second.PlayPos, 30000);
-  EXPECT_EQ(second.ActiveSub, 1);
-  EXPECT_EQ(second.FrameStep, 56);  // the default power class 1
+  Editing second({{1000, 1500}, {3000, 3500}}, /*fps=*/24, /*subCurr=*/1);
+  EXPECT_EQ(second.st.PlayPos, 30000);
+  EXPECT_EQ(second.st.ActiveSub, 1);
+  EXPECT_EQ(second.st.FrameStep, 56);  // the default power class 1
+  EXPECT_EQ(second.st.Timer2GetMouseXYInterval, 56);
 }
 
-TEST(EditScript, PlaybackTickAdvancesAsTheLoop) {
+TEST(EditScript, TickRunsThePlaybackLoop) {
+  // A frame step of 40 ms (24 fps, power class 0): ticks of 42 ms. A rate reaches the sound on
+  // the tick after it is set, as in the editor: the sound played on at the old rate meanwhile.
   const struct {
     bool pitchShifted;
     double rate;
-    int32_t frameStep, from, to;
+    int fps, powerClass;
+    int32_t from, ticks, to;
   } cases[] = {
-      {true, 1.0, 0, 30000, 30042},   // the sound is the clock: one 42-ms tick
-      {true, 1.0, 56, 30000, 30056},  // the tick follows the frame step when it is longer
-      {true, 0.5, 40, 30000, 30021},
-      {true, 2.5, 40, 30000, 30105},
-      {true, 0.0, 40, 30000, 30000},
-      {true, -1.0, 40, 30000, 29960},  // backward: a frame step per tick
-      {true, -2.0, 40, 50, 0},         // never before the start
-      {true, -1.0, 0, 30000, 30000},   // no frame rate known: backward stands still
-      {false, 1.0, 40, 30000, 30042},
-      {false, 2.0, 40, 30000, 30112},  // jumping: 1.4 frame steps at the rate
-      {false, 0.5, 40, 30000, 30028},
-      {false, 0.0, 40, 30000, 30000},
-      {false, -1.5, 40, 30000, 29940},
-      {true, 1.0, 40, 199990, 200000},  // the sound ends at 200 s ...
-      {true, 1.0, 40, 200000, 200000},
-      {false, 2.0, 40, 209900, 0},  // ... the jumping style wraps past the map's end
+      {true, 1.0, 0, 0, 30000, 1, 30042},   // the sound is the clock: one 42-ms tick
+      {true, 1.0, 24, 1, 30000, 1, 30056},  // the tick follows the frame step when it is longer
+      {true, 0.5, 24, 0, 30000, 2, 30063},
+      {true, 2.5, 24, 0, 30000, 2, 30147},
+      {true, 0.0, 24, 0, 30000, 2, 30042},
+      {true, -1.0, 24, 0, 30000, 1, 29960},  // backward: a frame step per tick
+      {true, -2.0, 24, 0, 50, 1, 0},         // never before the start
+      {true, -1.0, 0, 0, 30000, 1, 30000},   // no frame rate known: backward stands still
+      {false, 1.0, 24, 0, 30000, 1, 30042},
+      {false, 2.0, 24, 0, 30000, 1, 30112},  // jumping: 1.4 frame steps at the rate
+      {false, 0.5, 24, 0, 30000, 1, 30028},
+      {false, 0.0, 24, 0, 30000, 1, 30000},
+      {false, -1.5, 24, 0, 30000, 1, 29940},
+      {true, 1.0, 24, 0, 199990, 1, 200000},  // the sound ends at 200 s ...
+      {true, 1.0, 24, 0, 199990, 5, 200000},
+      {false, 2.0, 24, 0, 209900, 1, 0},  // ... the jumping style wraps past the map's end
   };
   for (const auto& c : cases) {
-    EditorState st = Editing({{1000, 1500}});
-    st.Ctrl.CheckBoxSoundStyle = c.pitchShifted;
-    st.PlayRate = c.rate;
-    st.FrameStep = c.frameStep;
-    st.PlayPos = c.from;
-    PlaybackTick(st);
-    EXPECT_EQ(st.PlayPos, c.to) << c.pitchShifted << " " << c.rate << " " << c.from;
+    SCOPED_TRACE(std::string(c.pitchShifted ? "pitch-shifted " : "jumping ") +
+                 std::to_string(c.rate) + " from " + std::to_string(c.from));
+    Editing e({{1000, 1500}});
+    e.Run("set PCPower " + std::to_string(c.powerClass) + "\nset SoundPlayStyle " +
+          (c.pitchShifted ? "on" : "off") +
+          (c.fps ? "\nframerate " + std::to_string(c.fps) : std::string()) + "\nseek " +
+          std::to_string(c.from) + "\nrate " + std::to_string(c.rate) + "\ntick " +
+          std::to_string(c.ticks));
+    EXPECT_EQ(e.st.PlayPos, c.to);
   }
 }
 
-TEST(EditScript, PlaybackTickAppliesThePlayModes) {
-  EditorState st = Editing({{1000, 1500}, {3000, 3500}});
-  st.DialogueOnly = true;
-  ApplyEditCommand(st, Parse(""), {1, edit::Seek{20000}});  // in the gap between the two
-  PlaybackTick(st);
-  EXPECT_EQ(st.PlayPos, 30000);  // dialogue only: the gap is skipped
+TEST(EditScript, TickAppliesThePlayModes) {
+  Editing e({{1000, 1500}, {3000, 3500}});
+  e.Run("seek 20000\nmodes dialogue\ntick");  // in the gap between the two
+  EXPECT_EQ(e.st.PlayPos, 30000);             // dialogue only: the gap is skipped ...
+  EXPECT_DOUBLE_EQ(e.s.media.MediaPlayer->Position(), 30.0);  // ... and both devices follow
+  EXPECT_EQ(e.s.media.SoundBuffer->Cursor(), 30000 * 96);
+}
+
+TEST(EditScript, ThePointerSteersOnceItHasBeenBelowOrOnTheStrip) {
+  Editing e({{1000, 1500}}, /*fps=*/24);
+  // Over the video right after entering editing the rate stays (1.0); the strip's centre
+  // column is the window's centre.
+  e.Run("seek 30000\npointer video 1000\ntick");
+  EXPECT_EQ(e.st.PlayRate, 1.0);
+  // On the strip it pauses; back over the video it steers: column 1000 is 488 px right of the
+  // centre, e = Trunc(488 * 800 / 1280) = 305: 1.05, pointer shape 11.
+  e.Run("pointer strip 1000\ntick\npointer video\ntick");
+  EXPECT_DOUBLE_EQ(e.st.PlayRate, 305 / 100.0 - 2);
+  EXPECT_EQ(e.s.factory.Player()->PointerShape(), 11);
+  // Below the video: 200 px left of the centre, with the strip 1024 px wide, 0.990625 back.
+  e.Run("pointer below 312\ntick");
+  EXPECT_DOUBLE_EQ(e.st.PlayRate, -(200.0 / 1024 * 2 + 0.6));
+  // A rate set by the script holds over the video until the pointer steers again.
+  e.Run("pointer video 0\nrate 1.5\ntick 3");
+  EXPECT_EQ(e.st.PlayRate, 1.5);
+  e.Run("pointer below\ntick");
+  EXPECT_DOUBLE_EQ(e.st.PlayRate, -1.0);
+}
+
+TEST(EditScript, SpaceReplaysTheCurrentSegmentAtNormalSpeed) {
+  Editing e({{1000, 1500}, {3000, 3500}}, /*fps=*/24);
+  e.Run("seek 12000\npointer strip 512\ntick\nkey space\ntick 10");
+  EXPECT_EQ(e.st.ReplayState, 1);
+  EXPECT_EQ(e.st.PlayRate, 1.0);
+  // From the segment's start: the first tick starts the sound (stopped on the strip), nine
+  // more ticks of 56 ms play on.
+  EXPECT_EQ(e.st.PlayPos, 10000 + 9 * 56);
+  e.Run("pointer strip 530\ntick");  // moved 18 px: the pointer takes over, paused
+  EXPECT_EQ(e.st.ReplayState, -1);
+  EXPECT_EQ(e.st.PlayRate, 0.0);
 }
 
 TEST(EditScript, StripPicksTheEntryAtOrNearThePlayPosition) {
@@ -385,7 +446,8 @@ TEST(EditScript, StripPicksTheEntryAtOrNearThePlayPosition) {
       {98000, 1, 1.0, 2},    // ... and another one is in view
   };
   for (const auto& c : cases) {
-    EditorState st = Editing({{1000, 1500}, {2000, 2500}, {10000, 10500}});
+    Editing e({{1000, 1500}, {2000, 2500}, {10000, 10500}});
+    EditorState& st = e.st;
     st.PlayPos = c.playPos;
     st.ActiveSub = c.remembered;
     st.PlayRate = c.rate;
@@ -395,7 +457,8 @@ TEST(EditScript, StripPicksTheEntryAtOrNearThePlayPosition) {
 }
 
 TEST(EditScript, StripViewAndCurrentEntry) {
-  EditorState st = Editing({{1000, 1500}, {3000, 3500}});
+  Editing e({{1000, 1500}, {3000, 3500}});
+  EditorState& st = e.st;
   st.PlayPos = 0;
   StripTick(st);
   EXPECT_EQ(st.ViewStart, 0);
@@ -410,7 +473,8 @@ TEST(EditScript, StripViewAndCurrentEntry) {
 }
 
 TEST(EditScript, StripPointerHoverAndDragging) {
-  EditorState st = Editing({{1000, 1500}, {2200, 2500}});
+  Editing e({{1000, 1500}, {2200, 2500}});
+  EditorState& st = e.st;
   st.PlayPos = 20000;  // the view shows slots 1488 to 2511
   StripTick(st);
   MovePointer(st, PointerPlace::Strip, 2300 - 1488);  // over the second entry
@@ -438,7 +502,8 @@ TEST(EditScript, StripPointerHoverAndDragging) {
 }
 
 TEST(EditScript, PointerEnteringTheStripStopsPlayback) {
-  EditorState st = Editing({{1000, 1500}});
+  Editing e({{1000, 1500}});
+  EditorState& st = e.st;
   st.PlayRate = 1.0;
   st.ReplayState = 1;
   MovePointer(st, PointerPlace::Strip, 10);
@@ -461,11 +526,9 @@ TEST(EditScript, PointerEnteringTheStripStopsPlayback) {
 }
 
 TEST(EditScript, CommandsDriveTheEditor) {
-  EditorState st = Editing({{1000, 1500}, {3000, 3500}});
-  auto run = [&](const std::string& text) {
-    const EditScript script = Parse(text);
-    for (const auto& c : script.commands) ApplyEditCommand(st, script, c);
-  };
+  Editing e({{1000, 1500}, {3000, 3500}});
+  EditorState& st = e.st;
+  auto run = [&](const std::string& text) { e.Run(text); };
   run("seek 0:00:31.00\nactive strip\nkey F E");
   EXPECT_EQ(st.Subs[1].TimeIn, 3020);
   EXPECT_EQ(st.Subs[1].TimeOut, 3540);
@@ -485,11 +548,9 @@ TEST(EditScript, CommandsDriveTheEditor) {
 }
 
 TEST(EditScript, CutsAtASlotOrAtThePlayPosition) {
-  EditorState st = Editing({{1000, 1500}, {3000, 3500}});
-  auto run = [&](const std::string& text) {
-    const EditScript script = Parse(text);
-    for (const auto& c : script.commands) ApplyEditCommand(st, script, c);
-  };
+  Editing e({{1000, 1500}, {3000, 3500}});
+  EditorState& st = e.st;
+  auto run = [&](const std::string& text) { e.Run(text); };
   run("pointer strip\nactive 0\ncut in 0:00:09.00");  // over the strip, still a slot
   EXPECT_FALSE(st.OverWave);
   EXPECT_EQ(st.Subs[0].TimeIn, 900);
@@ -498,11 +559,9 @@ TEST(EditScript, CutsAtASlotOrAtThePlayPosition) {
 }
 
 TEST(EditScript, WheelAndDragsOnTheStrip) {
-  EditorState st = Editing({{1000, 1500}, {3000, 3500}, {5000, 5500}});
-  auto run = [&](const std::string& text) {
-    const EditScript script = Parse(text);
-    for (const auto& c : script.commands) ApplyEditCommand(st, script, c);
-  };
+  Editing e({{1000, 1500}, {3000, 3500}, {5000, 5500}});
+  EditorState& st = e.st;
+  auto run = [&](const std::string& text) { e.Run(text); };
   // Column 700 lies in the gap at 20 s: hovering there keeps the entry made active.
   run("seek 20000\nactive strip\npointer strip 700\nactive 1\nwheel strip +1 5");
   EXPECT_EQ(st.PlayRate, 0.0);         // entering the strip stopped playback
@@ -521,11 +580,11 @@ TEST(EditScript, WheelAndDragsOnTheStrip) {
 }
 
 TEST(EditScript, AnIndexTheTimelineDoesNotHaveStopsTheScript) {
-  EditorState st = Editing({{1000, 1500}});
+  Editing e({{1000, 1500}});
   const EditScript script = Parse("seek 100\nactive 1");
-  ApplyEditCommand(st, script, script.commands[0]);
+  ApplyEditCommand(e.s, script, script.commands[0]);
   try {
-    ApplyEditCommand(st, script, script.commands[1]);
+    ApplyEditCommand(e.s, script, script.commands[1]);
     FAIL() << "accepted";
   } catch (const EditScriptError& e) {
     EXPECT_STREQ(e.what(), "s.txt:2: there is no subtitle 1 (the timeline has 1)");
@@ -533,10 +592,14 @@ TEST(EditScript, AnIndexTheTimelineDoesNotHaveStopsTheScript) {
   }
 }
 
-/// A prepared video "v.mp4" with an SRT file of two entries and a minute of silent side files.
+/// A prepared video "v.mp4" with an SRT file of two entries and a minute of silent side files
+/// (a 44.1 kHz mono WAV whose samples are a hole in the file).
 struct Prepared : Fixture {
   std::string original;
   Prepared() : Fixture(6000) {
+    WriteBytes(st.VideoFileName, "");
+    st.WavFileName = File(".wav");
+    WriteWav(st.WavFileName, 1, 1, 44100, 16, 60 * 88200, 60 * 88200);
     st.AiFileName = File(".ai");
     WriteBytes(st.AiFileName, std::string(12000, '\0'));
     original =
@@ -613,6 +676,27 @@ TEST(EditScript, LeadingSettingsApplyAsTheVideoIsOpened) {
     ASSERT_TRUE(RunEditSession(f.st, Parse("media 60000\nseek 0\nset MinTime 5"), f.Probe()));
     EXPECT_EQ(f.st.Subs[1].TimeOut, 2060);
     EXPECT_EQ(f.st.Ctrl.TrackBarMinTime, 5);
+  }
+}
+
+TEST(EditScript, SessionNeedsTheWavItsFormatAndTheSpeechScores) {
+  {
+    Prepared f;
+    std::filesystem::remove(ToPath(f.st.WavFileName));
+    EXPECT_FALSE(RunEditSession(f.st, Parse("media 60000\nkey F"), f.Probe()));
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0],
+              f.st.WavFileName + ": missing; prepare the video first (tamsel-cli prepare VIDEO)");
+    EXPECT_EQ(ReadBytes(f.File(".srt")), f.original);
+  }
+  {
+    Prepared f;
+    WriteWav(f.st.WavFileName, 3, 1, 44100, 32, 1000, 1000);  // float samples
+    EXPECT_FALSE(RunEditSession(f.st, Parse("media 60000\nkey F"), f.Probe()));
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0],
+              f.st.WavFileName + "\rWAV文件格式不认识。\r\r只接受PCM格式的WAV文件");
+    EXPECT_EQ(ReadBytes(f.File(".srt")), f.original);
   }
 }
 

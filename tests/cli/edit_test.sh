@@ -7,12 +7,19 @@ CLI="$1"
 # shellcheck source=common.sh
 source "$(dirname "$0")/common.sh"
 
-# side_files BASE SLOTS [SLOT SCORE]...: silent .ws and .ai files for SLOTS centiseconds of
-# sound, with speech-start scores at the given slots.
+# side_files BASE SLOTS [SLOT SCORE]...: a silent 44.1 kHz mono WAV of SLOTS centiseconds (its
+# samples a hole in the file: nothing is written) with its .ws and .ai files, speech-start
+# scores at the given slots.
 side_files() {
   python3 - "$@" <<'EOF'
-import sys
+import struct, sys
 base, slots = sys.argv[1], int(sys.argv[2])
+data = slots * 441 * 2
+with open(base + ".wav", "wb") as wav:
+    wav.write(b"RIFF" + struct.pack("<I", 36 + data) + b"WAVEfmt " +
+              struct.pack("<IHHIIHH", 16, 1, 1, 44100, 88200, 2, 16) + b"data" +
+              struct.pack("<I", data))
+    wav.truncate(44 + data)
 open(base + ".ws", "wb").write(bytes(2 * slots))
 ai = bytearray(2 * slots)
 args = sys.argv[3:]

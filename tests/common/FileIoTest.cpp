@@ -222,5 +222,26 @@ TEST(ReadFileBytes, ReadsEverythingOrNamesTheFile) {
   }
 }
 
+TEST(ReadFileChunks, HandsOverTheFileInOrderInPiecesOfAtMost64KiB) {
+  TempDir dir;
+  std::string big(200001, 'y');
+  big[70000] = '\0';
+  big[200000] = 'z';
+  WriteBytes(dir.Path("big"), big);
+  std::string joined;
+  size_t pieces = 0;
+  ReadFileChunks(dir.Path("big"), [&](std::string_view piece) {
+    EXPECT_FALSE(piece.empty());
+    EXPECT_LE(piece.size(), 65536u);
+    joined.append(piece);
+    ++pieces;
+  });
+  EXPECT_EQ(joined, big);
+  EXPECT_EQ(pieces, 4u);
+  WriteBytes(dir.Path("empty"), "");
+  ReadFileChunks(dir.Path("empty"), [](std::string_view) { ADD_FAILURE(); });
+  EXPECT_THROW(ReadFileChunks(dir.Path("none"), [](std::string_view) {}), FileError);
+}
+
 }  // namespace
 }  // namespace tamsel

@@ -8,6 +8,7 @@
 #include <map>
 #include <utility>
 
+#include "SideData.h"
 #include "SubtitleLoad.h"
 #include "TestSupport.h"
 #include "TimeText.h"
@@ -15,22 +16,13 @@
 namespace tamsel {
 namespace {
 
+using test::AiFile;
 using test::CrLf;
 using test::Fixture;
 using test::ReadBytes;
 using test::WriteBytes;
 
 using Times = std::vector<std::pair<int32_t, int32_t>>;
-
-/// The bytes of an .ai file of `slots` slots: begin score of slot k at byte 2k, end score at
-/// byte 2k + 1; slots not named score 0.
-std::string AiFile(size_t slots, const std::map<size_t, uint8_t>& begins,
-                   const std::map<size_t, uint8_t>& ends = {}) {
-  std::string bytes(slots * 2, '\0');
-  for (const auto& [k, s] : begins) bytes[2 * k] = static_cast<char>(s);
-  for (const auto& [k, s] : ends) bytes[2 * k + 1] = static_cast<char>(s);
-  return bytes;
-}
 
 /// Scores `score` on the slots first .. last.
 std::map<size_t, uint8_t> Speech(size_t first, size_t last, uint8_t score) {
@@ -95,35 +87,9 @@ struct Prepared : Fixture {
 
 // ---- Loading the speech scores ----
 
-TEST(LoadSpeechScores, FillsBothArraysAndDelaysTheEndScores) {
-  const size_t slots = 300;
-  const std::string ai = AiFile(slots, {{0, 7}, {10, 3}, {299, 13}}, {{0, 9}, {5, 4}, {299, 2}});
-  for (int position = 0; position <= 5; ++position) {
-    SCOPED_TRACE(position);
-    Fixture f(slots);
-    f.st.AiFileName = f.File(".ai");
-    WriteBytes(f.st.AiFileName, ai);
-    f.st.Ctrl.TrackBarOutDelay = position;
-    ASSERT_TRUE(LoadSpeechScores(f.st));
-    const size_t delay = 10 * (position + 1);
-    ASSERT_EQ(f.st.AiBegin.size(), slots + 500);
-    ASSERT_EQ(f.st.AiEnd.size(), slots + 500);
-    EXPECT_EQ(f.st.AiBegin[0], 7);
-    EXPECT_EQ(f.st.AiBegin[10], 3);
-    EXPECT_EQ(f.st.AiBegin[299], 13);
-    EXPECT_EQ(std::count(f.st.AiBegin.begin(), f.st.AiBegin.end(), 0), long(slots + 500 - 3));
-    for (size_t k = 0; k < delay; ++k) EXPECT_EQ(f.st.AiEnd[k], 0) << k;
-    EXPECT_EQ(f.st.AiEnd[delay], 9);
-    EXPECT_EQ(f.st.AiEnd[delay + 5], 4);
-    EXPECT_EQ(f.st.AiEnd[delay + 299], 2);
-    EXPECT_EQ(std::count(f.st.AiEnd.begin(), f.st.AiEnd.end(), 0), long(slots + 500 - 3));
-    EXPECT_TRUE(f.prompts.messages.empty());
-  }
-}
-
 // Side files that disagree in size (a cut .ai file, one left from another video, a .ws file
 // of odd length) would shift or lose scores: every tool refuses them, naming the file.
-TEST(LoadSpeechScores, SideFilesThatDisagreeAreRefusedNamingTheFile) {
+TEST(LoadSideData, SideFilesThatDisagreeAreRefusedNamingTheFile) {
   struct Case {
     const char* name;
     size_t wsBytes;
@@ -143,7 +109,7 @@ TEST(LoadSpeechScores, SideFilesThatDisagreeAreRefusedNamingTheFile) {
     const std::string before = ReadBytes(f.File(".ass"));
     f.st.AiBegin = {1, 2, 3};
     f.st.AiEnd = {4, 5};
-    EXPECT_FALSE(LoadSpeechScores(f.st));
+    EXPECT_FALSE(LoadSideData(f.st));
     EXPECT_FALSE(ButtonAutoAdjBeginClick(f.st));
     ASSERT_EQ(f.prompts.messages.size(), 2u);
     EXPECT_TRUE(f.prompts.messages[0].starts_with(f.File(c.named) + "\r"))
@@ -155,15 +121,6 @@ TEST(LoadSpeechScores, SideFilesThatDisagreeAreRefusedNamingTheFile) {
     EXPECT_EQ(TimesOf(f.st), (Times{{100, 150}}));
     EXPECT_EQ(ReadBytes(f.File(".ass")), before);
   }
-}
-
-TEST(LoadSpeechScores, AnEmptyWsFileGivesOnlyTheMargin) {
-  Fixture f(0);
-  f.st.AiFileName = f.File(".ai");
-  WriteBytes(f.st.AiFileName, "");
-  ASSERT_TRUE(LoadSpeechScores(f.st));
-  EXPECT_EQ(f.st.AiBegin, std::vector<uint8_t>(500, 0));
-  EXPECT_EQ(f.st.AiEnd, std::vector<uint8_t>(500, 0));
 }
 
 /// A side file made unusable: removed, or replaced by a folder of that name.
@@ -186,7 +143,7 @@ void Break(const Fixture& f, const BrokenSideFile& b) {
   if (b.folder) std::filesystem::create_directory(ToPath(f.File(b.ext)));
 }
 
-TEST(LoadSpeechScores, AnUnreadableSideFileIsNamedAndNothingIsLoaded) {
+TEST(LoadSideData, AnUnreadableSideFileIsNamedAndNothingIsLoaded) {
   for (const auto& b : BROKEN) {
     SCOPED_TRACE(b.name);
     Fixture f(100);
@@ -195,12 +152,14 @@ TEST(LoadSpeechScores, AnUnreadableSideFileIsNamedAndNothingIsLoaded) {
     Break(f, b);
     f.st.AiBegin = {1, 2, 3};
     f.st.AiEnd = {4, 5};
-    EXPECT_FALSE(LoadSpeechScores(f.st));
+    f.st.WsData = {6};
+    EXPECT_FALSE(LoadSideData(f.st));
     ASSERT_EQ(f.prompts.messages.size(), 1u);
     EXPECT_TRUE(f.prompts.messages[0].starts_with(f.File(b.ext) + "\r" + b.reason))
         << f.prompts.messages[0];
     EXPECT_EQ(f.st.AiBegin, (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(f.st.AiEnd, (std::vector<uint8_t>{4, 5}));
+    EXPECT_EQ(f.st.WsData, (std::vector<int8_t>{6}));
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -81,6 +82,34 @@ class RecordingPrompts : public UserPrompts {
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   std::string ChooseTxtFile() override { return txtAnswer; }
 };
+
+/// The bytes of an .ai file of `slots` slots: begin score of slot k at byte 2k, end score at
+/// byte 2k + 1; slots not named score 0.
+inline std::string AiFile(size_t slots, const std::map<size_t, uint8_t>& begins,
+                          const std::map<size_t, uint8_t>& ends = {}) {
+  std::string bytes(slots * 2, '\0');
+  for (const auto& [k, s] : begins) bytes[2 * k] = static_cast<char>(s);
+  for (const auto& [k, s] : ends) bytes[2 * k + 1] = static_cast<char>(s);
+  return bytes;
+}
+
+/// Little-endian bytes of a 32-bit and a 16-bit number.
+inline std::string U32(uint32_t v) {
+  return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+inline std::string U16(uint16_t v) { return std::string{char(v), char(v >> 8)}; }
+
+/// A canonical WAV file whose data chunk says `dataBytes` and holds `heldBytes` of them (the
+/// rest of the file is a hole: nothing is written).
+inline void WriteWav(const std::string& path, uint16_t tag, uint16_t channels, uint32_t rate,
+                     uint16_t bits, uint32_t dataBytes, uint32_t heldBytes) {
+  const uint16_t align = static_cast<uint16_t>(channels * bits / 8);
+  const std::string header = "RIFF" + U32(36 + dataBytes) + "WAVEfmt " + U32(16) + U16(tag) +
+                             U16(channels) + U32(rate) + U32(rate * align) + U16(align) +
+                             U16(bits) + "data" + U32(dataBytes);
+  WriteBytes(path, header);
+  std::filesystem::resize_file(ToPath(path), header.size() + heldBytes);
+}
 
 /// An editor state for a video "v.mp4" in `dir`, with a waveform file of `slots` slots.
 struct Fixture {

@@ -1,0 +1,106 @@
+#include "ReadyGo.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "EdgeTracking.h"
+#include "FileIo.h"
+#include "PlaybackLoop.h"
+#include "SideData.h"
+
+namespace tamsel {
+
+namespace {
+
+/// Whether every file editing needs is there: the video, its side files and the subtitles.
+bool EditingFilesExist(const EditorState& st) {
+  for (const std::string* name :
+       {&st.VideoFileName, &st.WavFileName, &st.WsFileName, &st.AiFileName, &st.SubFileName}) {
+    if (name->empty() || !FileExists(*name)) return false;
+  }
+  return true;
+}
+
+void Call(const std::function<void()>& step) {
+  if (step) step();
+}
+
+/// What the playback loop learns anew from each video, and the position bar it sets up.
+void ForgetMediaFacts(EditorState& st) {
+  st.MediaLength = 0;
+  st.MediaLengthGuessed = false;
+  st.FrameRate = 0;
+  st.MediaWaitTicks = 0;
+  st.LastTickMicros = -1;
+  st.Timer4ShowWavEnabled = false;
+  st.ScrollBarPlayPost = ScrollBarState{};
+}
+
+}  // namespace
+
+int64_t HeldSoundBytes(const std::string& wavPath, const TReadWaveFile& wave) {
+  const auto fileSize = FileSizeOf(wavPath);
+  const int64_t held = fileSize && *fileSize > wave.DataOffset()
+                           ? static_cast<int64_t>(*fileSize - wave.DataOffset())
+                           : 0;
+  return std::min<int64_t>(wave.Size(), held);
+}
+
+bool ReadyGo(EditorState& st, EditingMedia& media, MediaFactory& factory,
+             const ReadyGoWindow& window) {
+  if (!EditingFilesExist(st)) return false;
+  ForgetMediaFacts(st);
+  if (!LoadSideData(st)) return false;
+
+  media.WaveFile = std::make_unique<TReadWaveFile>();
+  media.WaveFile->Open(st.WavFileName);  // a file it cannot open leaves the format zero
+  if (!PlayableWaveFormat(media.WaveFile->Format())) {
+    st.Tell(UnknownWaveFormatMessage(st.WavFileName, media.WaveFile->Format()));
+    media.WaveFile.reset();
+    return false;
+  }
+  Call(window.startScreenOff);
+
+  media.MediaPlayer.reset();
+  media.MediaPlayer = factory.CreateVideoPlayer(st.VideoFileName);
+  st.FrameRate = 0;
+  media.MediaPlayer->Play();
+
+  media.SoundBuffer.reset();
+  const WAVEFORMATEX& format = media.WaveFile->Format();
+  st.SamplesPerSlot = static_cast<int32_t>(format.nSamplesPerSec / 100);
+  st.WavChannels = format.nChannels;
+  st.WavDataSize = HeldSoundBytes(st.WavFileName, *media.WaveFile);
+  media.SoundBuffer = factory.CreateSoundOutput(st.WavFileName, *media.WaveFile);
+  media.SoundBuffer->Play(/*looping=*/false);
+
+  st.ScrollBarPlayPost.Visible = true;  // shown, disabled until the loop knows the length
+  Call(window.layOut);
+  st.SaveCountdown = 3;
+
+  GoToStartPosition(st, *media.MediaPlayer, *media.SoundBuffer);
+  Call(window.editingShown);
+  return true;
+}
+
+void GoToStartPosition(EditorState& st, VideoPlayer& player, SoundOutput& sound) {
+  st.ReadyState = 2;
+  const bool hasCurrent = st.SubCurr >= 0 && static_cast<size_t>(st.SubCurr) < st.Subs.size();
+  // An empty timeline starts at the start of the video.
+  st.PlayPos = hasCurrent ? static_cast<int32_t>(std::clamp<int64_t>(
+                                int64_t{st.Subs[static_cast<size_t>(st.SubCurr)].TimeIn} * 10, 0,
+                                std::numeric_limits<int32_t>::max()))
+                          : 0;
+  SeekVideo(st, player, st.PlayPos);
+  SeekSound(st, sound, st.PlayPos);
+  RefreshEdge(st);
+  CheckEdge(st, st.PlayPos);  // a play mode may move the start
+  st.ViewMarker = -100.0;
+  if (st.PlayPos > 0) {
+    SeekVideo(st, player, st.PlayPos);
+    SeekSound(st, sound, st.PlayPos);
+  }
+  st.WaveRedraw = true;
+}
+
+}  // namespace tamsel

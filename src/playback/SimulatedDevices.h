@@ -1,0 +1,122 @@
+#pragma once
+
+// Devices that play nothing but behave, against a clock, as ideal real ones would: the command
+// line's scripted sessions run the playback loop on them, and tests of the loop and of the
+// window use them in place of the real player and sound output.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "MediaDevices.h"
+#include "ReadyGo.h"
+
+namespace tamsel {
+
+/// A clock that stands still until it is advanced.
+class ManualClock : public Clock {
+ public:
+  int64_t NowMicros() const override { return m_now; }
+  void AdvanceMicros(int64_t micros) { m_now += micros > 0 ? micros : 0; }
+  void AdvanceMs(int64_t ms) { AdvanceMicros(ms * 1000); }
+
+ private:
+  int64_t m_now = 0;
+};
+
+/// A video player that plays at 1.0 against the clock up to the media's end, seeks exactly
+/// (kept within 0 and the media's end) and tells the duration and frame rate it is given.
+class SimulatedVideoPlayer : public VideoPlayer {
+ public:
+  SimulatedVideoPlayer(const Clock& clock, double durationSeconds, int frameRate, int height);
+
+  void Play() override;
+  void Pause() override;
+  double Position() const override;
+  void SetPosition(double seconds) override;
+  double Duration() const override { return m_duration; }
+  int FrameRate() const override { return m_frameRate; }
+  void SetPointerShape(int shape) override { m_shape = shape; }
+  int Height() const override { return m_height; }
+  void SetClickHandler(std::function<void(int button)> onClick) override;
+
+  /// What the player tells from now on.
+  void SetDuration(double seconds) { m_duration = seconds; }
+  void SetFrameRate(int frameRate) { m_frameRate = frameRate; }
+  void SetHeight(int height) { m_height = height; }
+  bool Playing() const { return m_playing; }
+  int PointerShape() const { return m_shape; }
+  /// A click on the video: the click handler hears of it.
+  void Click(int button) const;
+
+ private:
+  const Clock& m_clock;
+  double m_duration;
+  int m_frameRate;
+  int m_height;
+  int m_shape = 0;
+  bool m_playing = false;
+  double m_anchor = 0;  ///< the position at m_anchorMicros, seconds
+  int64_t m_anchorMicros = 0;
+  std::function<void(int)> m_onClick;
+};
+
+/// A sound output over `dataBytes` bytes of 16-bit samples whose cursor advances at the set
+/// frequency against the clock, exactly (whole frames), while playing: once up to the end of
+/// the data, or looping. An ideal output with no device behind it.
+class SimulatedSoundOutput : public SoundOutput {
+ public:
+  SimulatedSoundOutput(const Clock& clock, int64_t dataBytes, int channels, int64_t frequency);
+
+  int64_t Cursor() const override;
+  void SetCursor(int64_t bytes) override;
+  void Play(bool looping) override;
+  void Stop() override;
+  void SetFrequency(int64_t samplesPerSecond) override;
+  bool Playing() const override;
+
+  int64_t Frequency() const { return m_frequency; }
+  bool Looping() const { return m_looping; }
+
+ private:
+  /// Frames played since the anchor.
+  int64_t FramesSinceAnchor() const;
+  /// Takes the cursor as it is now as the new anchor.
+  void Settle();
+
+  const Clock& m_clock;
+  int64_t m_frames;  ///< frames of data
+  int64_t m_frameBytes;
+  int64_t m_frequency;
+  bool m_started = false;
+  bool m_looping = false;
+  int64_t m_anchor = 0;  ///< the cursor at m_anchorMicros, frames
+  int64_t m_anchorMicros = 0;
+};
+
+/// Makes simulated devices for ReadyGo; keeps the last ones it made at hand for their setters.
+class SimulatedMediaFactory : public MediaFactory {
+ public:
+  explicit SimulatedMediaFactory(const Clock& clock) : m_clock(clock) {}
+
+  /// What the next player tells: its duration (seconds), frame rate and height.
+  double duration = 0;
+  int frameRate = 0;
+  int height = 0;
+
+  std::unique_ptr<VideoPlayer> CreateVideoPlayer(const std::string& videoPath) override;
+  std::unique_ptr<SoundOutput> CreateSoundOutput(const std::string& wavPath,
+                                                 TReadWaveFile& wave) override;
+
+  /// The devices made last (owned by whoever took them), or null.
+  SimulatedVideoPlayer* Player() const { return m_player; }
+  SimulatedSoundOutput* Sound() const { return m_sound; }
+
+ private:
+  const Clock& m_clock;
+  SimulatedVideoPlayer* m_player = nullptr;
+  SimulatedSoundOutput* m_sound = nullptr;
+};
+
+}  // namespace tamsel
