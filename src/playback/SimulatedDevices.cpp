@@ -47,60 +47,25 @@ void SimulatedVideoPlayer::Click(int button) const {
   if (m_onClick) m_onClick(button);
 }
 
-// ---- SimulatedSoundOutput ----
+// ---- the simulated sound ----
 
-SimulatedSoundOutput::SimulatedSoundOutput(const Clock& clock, int64_t dataBytes, int channels,
-                                           int64_t frequency)
-    : m_clock(clock),
-      m_frameBytes(2 * int64_t{std::max(channels, 1)}),
-      m_frequency(std::max<int64_t>(frequency, 0)) {
-  m_frames = std::max<int64_t>(dataBytes, 0) / m_frameBytes;
-  m_anchorMicros = m_clock.NowMicros();
+WAVEFORMATEX PcmFormat(int channels, int64_t sampleRate) {
+  WAVEFORMATEX format{};
+  format.wFormatTag = 1;
+  format.nChannels = static_cast<uint16_t>(std::clamp(channels, 1, 0xFFFF));
+  format.nSamplesPerSec = static_cast<uint32_t>(std::clamp<int64_t>(sampleRate, 1, INT32_MAX));
+  format.wBitsPerSample = 16;
+  format.nBlockAlign = static_cast<uint16_t>(2 * format.nChannels);
+  format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+  return format;
 }
 
-int64_t SimulatedSoundOutput::FramesSinceAnchor() const {
-  if (!m_started) return 0;
-  return (m_clock.NowMicros() - m_anchorMicros) * m_frequency / 1000000;
-}
-
-int64_t SimulatedSoundOutput::Cursor() const {
-  int64_t frame = m_anchor + FramesSinceAnchor();
-  if (m_looping && m_frames > 0) {
-    frame %= m_frames;
-  } else {
-    frame = std::min(frame, m_frames);
-  }
-  return frame * m_frameBytes;
-}
-
-void SimulatedSoundOutput::Settle() {
-  m_anchor = Cursor() / m_frameBytes;
-  m_anchorMicros = m_clock.NowMicros();
-}
-
-void SimulatedSoundOutput::SetCursor(int64_t bytes) {
-  Settle();
-  m_anchor = std::clamp<int64_t>(bytes / m_frameBytes, 0, m_frames);
-}
-
-void SimulatedSoundOutput::Play(bool looping) {
-  Settle();
-  m_started = true;
-  m_looping = looping;
-}
-
-void SimulatedSoundOutput::Stop() {
-  Settle();
-  m_started = false;
-}
-
-void SimulatedSoundOutput::SetFrequency(int64_t samplesPerSecond) {
-  Settle();
-  m_frequency = std::max<int64_t>(samplesPerSecond, 0);
-}
-
-bool SimulatedSoundOutput::Playing() const {
-  return m_started && (m_looping || Cursor() < m_frames * m_frameBytes);
+std::unique_ptr<SoundBuffer> SimulatedSound(const Clock& clock, int64_t dataBytes, int channels,
+                                            int64_t sampleRate) {
+  auto sound = std::make_unique<SoundBuffer>(PcmFormat(channels, sampleRate),
+                                             std::max<int64_t>(dataBytes, 0));
+  sound->RunOnClock(&clock);
+  return sound;
 }
 
 // ---- SimulatedMediaFactory ----
@@ -113,9 +78,8 @@ std::unique_ptr<VideoPlayer> SimulatedMediaFactory::CreateVideoPlayer(const std:
 
 std::unique_ptr<SoundOutput> SimulatedMediaFactory::CreateSoundOutput(const std::string& wavPath,
                                                                       TReadWaveFile& wave) {
-  auto sound =
-      std::make_unique<SimulatedSoundOutput>(m_clock, HeldSoundBytes(wavPath, wave),
-                                             wave.Format().nChannels, wave.Format().nSamplesPerSec);
+  auto sound = SimulatedSound(m_clock, HeldSoundBytes(wavPath, wave), wave.Format().nChannels,
+                              wave.Format().nSamplesPerSec);
   m_sound = sound.get();
   return sound;
 }

@@ -11,6 +11,7 @@
 
 #include "MediaDevices.h"
 #include "ReadyGo.h"
+#include "SoundBuffer.h"
 
 namespace tamsel {
 
@@ -62,38 +63,14 @@ class SimulatedVideoPlayer : public VideoPlayer {
   std::function<void(int)> m_onClick;
 };
 
-/// A sound output over `dataBytes` bytes of 16-bit samples whose cursor advances at the set
-/// frequency against the clock, exactly (whole frames), while playing: once up to the end of
-/// the data, or looping. An ideal output with no device behind it.
-class SimulatedSoundOutput : public SoundOutput {
- public:
-  SimulatedSoundOutput(const Clock& clock, int64_t dataBytes, int channels, int64_t frequency);
+/// The format record of 16-bit PCM in `channels` channels at `sampleRate` samples per second.
+WAVEFORMATEX PcmFormat(int channels, int64_t sampleRate);
 
-  int64_t Cursor() const override;
-  void SetCursor(int64_t bytes) override;
-  void Play(bool looping) override;
-  void Stop() override;
-  void SetFrequency(int64_t samplesPerSecond) override;
-  bool Playing() const override;
-
-  int64_t Frequency() const { return m_frequency; }
-  bool Looping() const { return m_looping; }
-
- private:
-  /// Frames played since the anchor.
-  int64_t FramesSinceAnchor() const;
-  /// Takes the cursor as it is now as the new anchor.
-  void Settle();
-
-  const Clock& m_clock;
-  int64_t m_frames;  ///< frames of data
-  int64_t m_frameBytes;
-  int64_t m_frequency;
-  bool m_started = false;
-  bool m_looping = false;
-  int64_t m_anchor = 0;  ///< the cursor at m_anchorMicros, frames
-  int64_t m_anchorMicros = 0;
-};
+/// The sound of a simulated session: a silent stand-in for `dataBytes` bytes of 16-bit samples
+/// in `channels` channels at `sampleRate`, whose cursor the clock moves at the set frequency,
+/// exactly (whole frames), while playing: once up to the end of the data, or looping.
+std::unique_ptr<SoundBuffer> SimulatedSound(const Clock& clock, int64_t dataBytes, int channels,
+                                            int64_t sampleRate);
 
 /// Makes simulated devices for ReadyGo; keeps the last ones it made at hand for their setters.
 class SimulatedMediaFactory : public MediaFactory {
@@ -111,12 +88,12 @@ class SimulatedMediaFactory : public MediaFactory {
 
   /// The devices made last (owned by whoever took them), or null.
   SimulatedVideoPlayer* Player() const { return m_player; }
-  SimulatedSoundOutput* Sound() const { return m_sound; }
+  SoundBuffer* Sound() const { return m_sound; }
 
  private:
   const Clock& m_clock;
   SimulatedVideoPlayer* m_player = nullptr;
-  SimulatedSoundOutput* m_sound = nullptr;
+  SoundBuffer* m_sound = nullptr;
 };
 
 }  // namespace tamsel

@@ -154,6 +154,12 @@ int64_t SoundBuffer::Frequency() const {
   return m_frequency;
 }
 
+bool SoundBuffer::Looping() const {
+  std::lock_guard lock(m_lock);
+  CatchUp();
+  return m_mode == Mode::Looping;
+}
+
 bool SoundBuffer::Playing() const {
   std::lock_guard lock(m_lock);
   CatchUp();

@@ -73,6 +73,8 @@ class SoundBuffer : public SoundOutput {
   /// The frequency set last (samples per second, 0 or more); the WAV's own sample rate until
   /// one is set.
   int64_t Frequency() const;
+  /// Whether it plays looping (false while stopped or playing once).
+  bool Looping() const;
 
  private:
   enum class Mode { Stopped, Once, Looping };

@@ -49,7 +49,7 @@ struct Editing {
     s.factory.frameRate = fps;
     s.factory.height = st.PlayerHeight;
     s.media.MediaPlayer = s.factory.CreateVideoPlayer("v.mp4");
-    s.media.SoundBuffer = std::make_unique<SimulatedSoundOutput>(s.clock, st.WavDataSize, 1, 48000);
+    s.media.SoundBuffer = SimulatedSound(s.clock, st.WavDataSize, 1, 48000);
     s.sampleRate = 48000;
     GoToStartPosition(st, *s.media.MediaPlayer, *s.media.SoundBuffer);
     FirstLook(s);

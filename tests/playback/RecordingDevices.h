@@ -61,26 +61,28 @@ class RecordingPlayer : public SimulatedVideoPlayer {
   CallLog& m_log;
 };
 
-class RecordingSound : public SimulatedSoundOutput {
+class RecordingSound : public SoundBuffer {
  public:
   RecordingSound(CallLog& log, const Clock& clock, int64_t dataBytes, int channels,
                  int64_t frequency)
-      : SimulatedSoundOutput(clock, dataBytes, channels, frequency), m_log(log) {}
+      : SoundBuffer(PcmFormat(channels, frequency), dataBytes), m_log(log) {
+    RunOnClock(&clock);
+  }
   void SetCursor(int64_t bytes) override {
     m_log.push_back("sound seek " + std::to_string(bytes));
-    SimulatedSoundOutput::SetCursor(bytes);
+    SoundBuffer::SetCursor(bytes);
   }
   void Play(bool looping) override {
     m_log.push_back(looping ? "sound loop" : "sound once");
-    SimulatedSoundOutput::Play(looping);
+    SoundBuffer::Play(looping);
   }
   void Stop() override {
     m_log.push_back("sound stop");
-    SimulatedSoundOutput::Stop();
+    SoundBuffer::Stop();
   }
   void SetFrequency(int64_t f) override {
     m_log.push_back("sound freq " + std::to_string(f));
-    SimulatedSoundOutput::SetFrequency(f);
+    SoundBuffer::SetFrequency(f);
   }
 
  private:

@@ -7,14 +7,15 @@ namespace {
 
 constexpr int64_t STEREO_48K_SECOND = 192000;  // bytes
 
-TEST(SimulatedSoundOutput, TheCursorAdvancesAtTheFrequencyWhilePlaying) {
+TEST(SimulatedSound, TheCursorAdvancesAtTheFrequencyWhilePlaying) {
   const struct {
     int64_t frequency, afterOneSecond;
   } cases[] = {
       {48000, STEREO_48K_SECOND}, {24000, STEREO_48K_SECOND / 2}, {81600, 326400}, {1, 4}, {0, 0}};
   for (const auto& c : cases) {
     ManualClock clock;
-    SimulatedSoundOutput sound(clock, 100 * STEREO_48K_SECOND, 2, 48000);
+    auto owned = SimulatedSound(clock, 100 * STEREO_48K_SECOND, 2, 48000);
+    SoundBuffer& sound = *owned;
     sound.SetFrequency(c.frequency);
     clock.AdvanceMs(500);
     EXPECT_EQ(sound.Cursor(), 0);  // not started
@@ -26,9 +27,10 @@ TEST(SimulatedSoundOutput, TheCursorAdvancesAtTheFrequencyWhilePlaying) {
   }
 }
 
-TEST(SimulatedSoundOutput, OnceStopsAtTheEndLoopingWraps) {
+TEST(SimulatedSound, OnceStopsAtTheEndLoopingWraps) {
   ManualClock clock;
-  SimulatedSoundOutput sound(clock, 2 * STEREO_48K_SECOND, 2, 48000);
+  auto owned = SimulatedSound(clock, 2 * STEREO_48K_SECOND, 2, 48000);
+    SoundBuffer& sound = *owned;
   sound.SetCursor(STEREO_48K_SECOND);
   sound.Play(false);
   clock.AdvanceMs(1500);
@@ -42,9 +44,10 @@ TEST(SimulatedSoundOutput, OnceStopsAtTheEndLoopingWraps) {
   EXPECT_TRUE(sound.Looping());
 }
 
-TEST(SimulatedSoundOutput, StopHoldsTheCursorAndPlayGoesOnFromIt) {
+TEST(SimulatedSound, StopHoldsTheCursorAndPlayGoesOnFromIt) {
   ManualClock clock;
-  SimulatedSoundOutput sound(clock, 10 * STEREO_48K_SECOND, 2, 48000);
+  auto owned = SimulatedSound(clock, 10 * STEREO_48K_SECOND, 2, 48000);
+    SoundBuffer& sound = *owned;
   sound.Play(false);
   clock.AdvanceMs(250);
   sound.Stop();
@@ -57,9 +60,10 @@ TEST(SimulatedSoundOutput, StopHoldsTheCursorAndPlayGoesOnFromIt) {
   EXPECT_EQ(sound.Cursor(), STEREO_48K_SECOND * 3 / 4);
 }
 
-TEST(SimulatedSoundOutput, SeeksLandOnWholeFramesWithinTheData) {
+TEST(SimulatedSound, SeeksLandOnWholeFramesWithinTheData) {
   ManualClock clock;
-  SimulatedSoundOutput sound(clock, 1003, 2, 48000);
+  auto owned = SimulatedSound(clock, 1003, 2, 48000);
+    SoundBuffer& sound = *owned;
   const struct {
     int64_t to, at;
   } cases[] = {{0, 0}, {7, 4}, {529, 528}, {1000, 1000}, {1003, 1000}, {5000, 1000}, {-9, 0}};
