@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -20,6 +21,16 @@ class Clock {
   virtual ~Clock() = default;
   /// Microseconds since some fixed moment; never goes back.
   virtual int64_t NowMicros() const = 0;
+};
+
+/// The system's steady clock.
+class SteadyClock : public Clock {
+ public:
+  int64_t NowMicros() const override {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
 };
 
 /// The video player: shows the video, always silent (the sound comes from SoundOutput).

@@ -1,7 +1,6 @@
 #include "SoundBuffer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 #include "FileIo.h"
@@ -17,15 +16,6 @@ constexpr uint64_t MICROS = 1000000;
 /// Longest time a clock may move the cursor in one step: a day. Only a sound left looping
 /// for longer with nobody looking at it would notice.
 constexpr int64_t MAX_ELAPSED = 86400 * int64_t(MICROS);
-
-class SteadyClock : public Clock {
- public:
-  int64_t NowMicros() const override {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-  }
-};
 
 int ChannelsOf(const WAVEFORMATEX& format) { return std::max<int>(format.nChannels, 1); }
 
