@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "FileIo.h"
+#include "ReadyGo.h"  // HeldSoundBytes
 
 namespace tamsel {
 
@@ -16,6 +17,13 @@ constexpr uint64_t MICROS = 1000000;
 /// Longest time a clock may move the cursor in one step: a day. Only a sound left looping
 /// for longer with nobody looking at it would notice.
 constexpr int64_t MAX_ELAPSED = 86400 * int64_t(MICROS);
+
+/// The body of the data chunk of the WAV `wave` has opened, as far as the file holds it.
+MappedFile MapData(const std::string& path, const TReadWaveFile& wave) {
+  if (wave.DataOffset() <= 0) return {};
+  return MappedFile(path, static_cast<uint64_t>(wave.DataOffset()),
+                    static_cast<uint64_t>(wave.Size()));
+}
 
 int ChannelsOf(const WAVEFORMATEX& format) { return std::max<int>(format.nChannels, 1); }
 
@@ -39,9 +47,22 @@ std::unique_ptr<SoundBuffer> SoundBuffer::OpenWave(const std::string& path) {
   }
   const std::string problem = FormatProblem(wave.Format());
   if (!problem.empty()) throw FileError(path, problem);
-  MappedFile pcm;
-  if (wave.DataOffset() > 0) pcm = MappedFile(path, wave.DataOffset(), wave.Size());
-  return std::make_unique<SoundBuffer>(wave.Format(), std::move(pcm));
+  return std::make_unique<SoundBuffer>(wave.Format(), MapData(path, wave));
+}
+
+std::unique_ptr<SoundBuffer> SoundBuffer::MapWave(const std::string& path,
+                                                  const TReadWaveFile& wave,
+                                                  std::string& problem) {
+  try {
+    return std::make_unique<SoundBuffer>(wave.Format(), MapData(path, wave));
+  } catch (const FileError& e) {
+    problem = e.path() + "\r" + e.what() + "\r将无声播放。";
+    // A file that is gone no longer tells how much it held: its header does.
+    const int64_t held = HeldSoundBytes(path, wave);
+    auto standIn = std::make_unique<SoundBuffer>(wave.Format(), held > 0 ? held : wave.Size());
+    standIn->RunOnClock(nullptr);
+    return standIn;
+  }
 }
 
 SoundBuffer::SoundBuffer(const WAVEFORMATEX& format, MappedFile pcm)

@@ -27,6 +27,12 @@ class SoundBuffer : public SoundOutput {
   /// file when the chunk's size promises more. Throws FileError naming the file when it is not
   /// a 16-bit PCM WAV file or cannot be mapped.
   static std::unique_ptr<SoundBuffer> OpenWave(const std::string& path);
+  /// The sound an editing session plays: the sample data of the WAV at `path`, which `wave` has
+  /// opened and accepted, mapped from the start of its data chunk as far as the file holds it.
+  /// When it cannot be mapped (the file went away since), a silent stand-in
+  /// of that length running on the steady clock, and `problem` names the file and says why.
+  static std::unique_ptr<SoundBuffer> MapWave(const std::string& path, const TReadWaveFile& wave,
+                                              std::string& problem);
   /// Why `format` cannot be played (in the user's language), or "" when it can: 16-bit PCM, at
   /// least one channel, a sample rate above 0.
   static std::string FormatProblem(const WAVEFORMATEX& format);

@@ -189,6 +189,7 @@ TEST(RealMediaFactory, AWavThatCannotBeMappedPlaysSilentlyAndSaysWhy) {
   ASSERT_EQ(s.soundNotices.size(), 1u);
   EXPECT_NE(s.soundNotices[0].find(wav), std::string::npos) << s.soundNotices[0];
   EXPECT_TRUE(s.factory.Sound()->Buffer().OnClock());
+  EXPECT_EQ(s.factory.Sound()->Buffer().Size(), 96000);  // as long as the header said
 }
 
 }  // namespace
