@@ -2,7 +2,8 @@
 # Installs what is needed, builds and runs every test: the unit and end-to-end tests through
 # CTest (they replay the fuzzing corpus too), a short fuzzing run and the benchmark checks
 # (subtitle loading and saving; a split against a save; what the coverage map costs; the
-# waveform and speech-data builder on a 60-minute WAV; entering editing on a 90-minute video).
+# waveform and speech-data builder on a 60-minute WAV; entering editing on a 90-minute video;
+# video and sound played together).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,3 +15,4 @@ bench/split_check.sh
 bench/map_check.sh
 bench/prepare_check.sh 60 --builder
 bench/readygo_check.sh
+bench/avsync_check.sh

@@ -4,13 +4,13 @@
 
 #include <QApplication>
 #include <QTest>
-#include <QTimer>
 
 #include <cstdlib>
 #include <memory>
 
 #include "ChildProcess.h"
 #include "PlaybackLoop.h"
+#include "PlaybackTimer.h"
 #include "TestSupport.h"
 #include "VideoPreparation.h"
 
@@ -73,13 +73,8 @@ struct Session {
   void Run(int ms) {
     PlaybackDevices dev{*media.MediaPlayer, *media.SoundBuffer, clock,
                         media.WaveFile->Format().nSamplesPerSec, {}};
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-      Timer2GetMouseXYTimer(st, dev, facts);
-      timer.setInterval(st.FrameStep > 0 ? TickIntervalOf(st.FrameStep) : MIN_TICK_INTERVAL);
-    });
-    timer.start(MIN_TICK_INTERVAL);
+    PlaybackTimer timer(st, [&] { Timer2GetMouseXYTimer(st, dev, facts); });
+    timer.Start();
     QTest::qWait(ms);
   }
 

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <utility>
+
+#include "EditorState.h"
+#include "PlaybackLoop.h"
+
+namespace tamsel {
+
+/// The timer that runs the playback loop in the window: `tick` every tick interval, which
+/// follows the frame step once the loop has learnt it (the shortest tick until then). The
+/// interval is changed only when it changes: setting it restarts the timer, and a timer restarted
+/// on every tick runs late by the tick's own time.
+class PlaybackTimer : public QObject {
+ public:
+  PlaybackTimer(const EditorState& st, std::function<void()> tick, QObject* parent = nullptr)
+      : QObject(parent), m_st(st), m_tick(std::move(tick)) {
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(MIN_TICK_INTERVAL);
+    QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+      m_tick();
+      const int interval = m_st.FrameStep > 0 ? TickIntervalOf(m_st.FrameStep) : MIN_TICK_INTERVAL;
+      if (interval != m_timer.interval()) m_timer.setInterval(interval);
+    });
+  }
+
+  void Start() { m_timer.start(); }
+  void Stop() { m_timer.stop(); }
+  bool IsActive() const { return m_timer.isActive(); }
+  int Interval() const { return m_timer.interval(); }
+
+ private:
+  const EditorState& m_st;
+  std::function<void()> m_tick;
+  QTimer m_timer;
+};
+
+}  // namespace tamsel
