@@ -13,6 +13,9 @@ PACKAGES=(
   ffmpeg espeak-ng time python3
   # video player: libmpv drawn in a Qt 6 widget; Xvfb and Mesa for the tests of its OpenGL path
   libmpv-dev qt6-base-dev libqt6opengl6-dev xvfb xauth libgl1-mesa-dri
+  # the window: its artwork is SVG; Chinese fonts (a Hei and a Kai face); the manual opens with
+  # the desktop's default handler; the real-window tests drive it with xdotool
+  qt6-svg-dev fonts-wqy-microhei fonts-arphic-ukai xdg-utils xdotool
 )
 
 missing=()
