@@ -29,6 +29,10 @@ int LayerBoxValue(const Controls& c) {
   return n;
 }
 
+void NormaliseLayerBox(Controls& c) {
+  c.LabeledEditLayer = std::string(1, std::to_string(LayerBoxValue(c)).back());
+}
+
 std::string LabelLoopTime(int p) {
   return "首尾区间:" + First(ValueText(p * 5 / 10.0 + 0.5) + ".0", 3) + "秒";
 }

@@ -49,6 +49,9 @@ inline int MinGap(const Controls& c) { return c.TrackBarMinTime * 10 + 50; }
 
 /// The layer box read as an integer, 0 when it is not a number.
 int LayerBoxValue(const Controls& c);
+/// The layer box as the pages leave it when they close: its value written back as the last
+/// digit only ("12" becomes "2", a text that is no number "0").
+void NormaliseLayerBox(Controls& c);
 
 /// The value label texts of the track bars, as shown beside them.
 std::string LabelLoopTime(int position);

@@ -111,12 +111,19 @@ TEST(ValueLabels, ShowTheValueOfEveryPosition) {
   EXPECT_EQ(SoundStyleText(false), "跳跃");
 }
 
-TEST(LayerBoxValue, NonNumbersReadAsZero) {
+TEST(LayerBoxValue, NonNumbersReadAsZeroAndClosingThePagesKeepsTheLastDigit) {
   Controls c;
-  for (auto [text, value] : std::vector<std::pair<std::string, int>>{
-           {"0", 0}, {"3", 3}, {"12", 12}, {"", 0}, {"a", 0}, {"-1", 0}}) {
-    c.LabeledEditLayer = text;
-    EXPECT_EQ(LayerBoxValue(c), value) << text;
+  struct Case {
+    std::string text;
+    int value;
+    std::string normalised;
+  } cases[] = {{"0", 0, "0"},  {"3", 3, "3"},  {"12", 12, "2"},  {"", 0, "0"},
+               {"a", 0, "0"},  {"-1", 0, "0"}, {"007", 7, "7"},  {"1234567890", 0, "0"}};
+  for (const auto& k : cases) {
+    c.LabeledEditLayer = k.text;
+    EXPECT_EQ(LayerBoxValue(c), k.value) << k.text;
+    NormaliseLayerBox(c);
+    EXPECT_EQ(c.LabeledEditLayer, k.normalised) << k.text;
   }
 }
 
