@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "EditorState.h"
+#include "MpvVideoWidget.h"
+#include "PictureButton.h"
+#include "ReadyGo.h"
+#include "SetupPages.h"
+#include "ShellLayout.h"
+#include "ToolPages.h"
+
+namespace tamsel {
+
+class PlaybackTimer;
+class RealMediaFactory;
+class WindowPrompts;
+
+/// How the window is started.
+struct WindowOptions {
+  std::string exeDir;        ///< where the manual and (by default) the settings file live
+  std::string settingsPath;  ///< the settings file; "" for the usual place beside exeDir
+  /// The video player's renderer: software where OpenGL is unusable (Qt's offscreen platform).
+  MpvVideoWidget::Renderer renderer = MpvVideoWidget::Renderer::Automatic;
+  /// Asks for a file to open; empty: the system's file dialogs (tests put answers here).
+  std::function<std::string(const std::string& title, const std::string& filter)> chooseFile;
+  /// Shows a message; empty: a modal message box (tests record them here).
+  std::function<void(const std::string& text)> showMessage;
+  /// Opens a document with the desktop's default handler; empty: the desktop's own.
+  std::function<bool(const std::string& path)> openDocument;
+};
+
+/// The program's one window, `TForm1`: the start screen with its picture buttons, the settings
+/// and tools pages, preparing a video with its progress, and the editing face.
+class TForm1 : public QWidget {
+ public:
+  explicit TForm1(WindowOptions options);
+  ~TForm1() override;
+
+  EditorState& State() { return m_st; }
+
+  // Navigation, as the pictures and the back button do it.
+  void Image0Click();
+  void ImageSetupClick();
+  void ImageToolsClick();
+  /// Either video picture: closes the pages, asks for a video and prepares it.
+  void ImageVideoClick();
+  void ImageTamselClick();
+  /// The ready picture: enters editing.
+  void ImageReadyGoClick();
+  void PaintBoxBackClick();
+
+  /// Prepares `video` as if it had been chosen in the video dialog. A preparation under way is
+  /// cancelled first.
+  void OpenVideo(const std::string& video);
+  /// Whether a video is being prepared.
+  bool Preparing() const { return m_job != nullptr; }
+  /// Called whenever a preparation has ended (tests wait for it).
+  std::function<void(bool ready)> onPreparationEnded;
+
+  // The controls, for the tests and the layout.
+  PictureButton *Image0, *Image1, *ImageTamsel, *ImageVideoNon, *ImageVideoYes, *ImageNotReady,
+      *ImageReadyGo, *ImageSetup, *ImageTools;
+  QLabel* LabelState;
+  QProgressBar* ProgressBar1;
+  SetupPages* PageControlSetup;
+  ToolPages* PageControlTools;
+  QWidget* EditingFace;     ///< the editing face's area (the video and what follows it)
+  QWidget* PaintBoxBack;    ///< the back button
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  struct Job;
+
+  void FormCreate();
+  void FormResize();
+  /// Shows the pictures, the caption and the tools' buttons as the state says.
+  void ShowState();
+  /// Hides the pages: the settings are saved and, when ready, the subtitles reloaded.
+  void ClosePages();
+  void Tell(const std::string& text);
+  std::string ChooseFile(const std::string& title, const std::string& filter);
+  void StartPreparation(const std::string& video);
+  void PreparationProgress(const std::string& label, int position);
+  void FinishPreparation(const std::shared_ptr<Job>& job);
+  /// Cancels a preparation under way and waits for it to end.
+  void CancelPreparation();
+  /// Runs a tool of the pages on the document and shows what changed.
+  void RunTool(const std::function<void()>& tool);
+  void LeaveEditing();
+  void EditingTick();
+  QSize OuterMinimum(Size outer) const;
+
+  WindowOptions m_options;
+  EditorState m_st;
+  std::unique_ptr<WindowPrompts> m_prompts;
+  std::shared_ptr<Job> m_job;
+  bool m_shown = false;
+
+  // Editing.
+  EditingMedia m_media;
+  std::unique_ptr<RealMediaFactory> m_factory;
+  std::unique_ptr<PlaybackTimer> m_loop;
+  QTimer m_saveTimer;
+};
+
+}  // namespace tamsel
