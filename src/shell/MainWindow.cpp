@@ -443,7 +443,7 @@ void TForm1::PreparationProgress(const std::string& label, int position) {
   ProgressBar1->setVisible(true);
 }
 
-void TForm1::FinishPreparation(const std::shared_ptr<Job>& job) {
+void TForm1::FinishPreparation(std::shared_ptr<Job> job) {
   if (job->thread.joinable()) job->thread.join();
   m_job.reset();
   LabelState->hide();

@@ -95,7 +95,7 @@ class TForm1 : public QWidget {
   std::string ChooseFile(const std::string& title, const std::string& filter);
   void StartPreparation(const std::string& video);
   void PreparationProgress(const std::string& label, int position);
-  void FinishPreparation(const std::shared_ptr<Job>& job);
+  void FinishPreparation(std::shared_ptr<Job> job);
   /// Cancels a preparation under way and waits for it to end.
   void CancelPreparation();
   /// Runs a tool of the pages on the document and shows what changed.
