@@ -3,7 +3,7 @@
 # CTest (they replay the fuzzing corpus too), a short fuzzing run and the benchmark checks
 # (subtitle loading and saving; a split against a save; what the coverage map costs; the
 # waveform and speech-data builder on a 60-minute WAV; entering editing on a 90-minute video;
-# video and sound played together).
+# video and sound played together; the window's start-up).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -16,3 +16,4 @@ bench/map_check.sh
 bench/prepare_check.sh 60 --builder
 bench/readygo_check.sh
 bench/avsync_check.sh
+bench/startup_check.sh

@@ -20,7 +20,6 @@
 #include "FileIo.h"
 #include "PlaybackLoop.h"
 #include "PlaybackTimer.h"
-#include "RealMediaFactory.h"
 #include "Settings.h"
 #include "SubtitleLoad.h"
 #include "SubtitleSave.h"
@@ -494,7 +493,7 @@ void TForm1::RunTool(const std::function<void()>& tool) {
 void TForm1::ImageReadyGoClick() {
   if (Preparing() || m_st.ReadyState == 2) return;
   QPointer<TForm1> self(this);
-  RealMediaFactory::Notices notices;
+  MediaNotices notices;
   notices.sound = [self](const std::string& text) {
     // Told once editing has begun, not in the middle of entering it.
     QMetaObject::invokeMethod(
@@ -510,7 +509,12 @@ void TForm1::ImageReadyGoClick() {
         },
         Qt::QueuedConnection);
   };
-  m_factory = std::make_unique<RealMediaFactory>(EditingFace, notices, m_options.renderer);
+  std::string why;
+  m_factory = LoadMediaFactory(m_options.exeDir, EditingFace, notices, m_options.renderer, why);
+  if (!m_factory) {
+    Tell(why + "\r无法播放视频，请重新安装本程序。");
+    return;
+  }
   ReadyGoWindow window;
   window.startScreenOff = [this] {
     ClosePages();

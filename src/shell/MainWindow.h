@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "EditorState.h"
-#include "MpvVideoWidget.h"
+#include "MediaModule.h"
 #include "PictureButton.h"
 #include "ReadyGo.h"
 #include "SetupPages.h"
@@ -22,7 +22,6 @@
 namespace tamsel {
 
 class PlaybackTimer;
-class RealMediaFactory;
 class WindowPrompts;
 
 /// How the window is started.
@@ -30,7 +29,7 @@ struct WindowOptions {
   std::string exeDir;        ///< where the manual and (by default) the settings file live
   std::string settingsPath;  ///< the settings file; "" for the usual place beside exeDir
   /// The video player's renderer: software where OpenGL is unusable (Qt's offscreen platform).
-  MpvVideoWidget::Renderer renderer = MpvVideoWidget::Renderer::Automatic;
+  VideoRenderer renderer = VideoRenderer::Automatic;
   /// Asks for a file to open; empty: the system's file dialogs (tests put answers here).
   std::function<std::string(const std::string& title, const std::string& filter)> chooseFile;
   /// Shows a message; empty: a modal message box (tests record them here).
@@ -112,7 +111,7 @@ class TForm1 : public QWidget {
 
   // Editing.
   EditingMedia m_media;
-  std::unique_ptr<RealMediaFactory> m_factory;
+  std::unique_ptr<MediaFactory> m_factory;
   std::unique_ptr<PlaybackTimer> m_loop;
   QTimer m_saveTimer;
 };
