@@ -11,7 +11,10 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QScreen>
+#include <QTabBar>
 #include <QUrl>
+
+#include <cstdlib>
 
 #include "Controls.h"
 #include "Conversion.h"
@@ -188,6 +191,7 @@ void TForm1::FormCreate() {
       TabSheet23Show(m_st);
       PageControlTools->ShowValues();
     }
+    WriteLayoutFile();
   };
   PageControlTools->onConvertTextChanged = [this] {
     EditConvertChange(m_st);
@@ -205,6 +209,7 @@ void TForm1::FormCreate() {
 
   m_saveTimer.setInterval(200);
   connect(&m_saveTimer, &QTimer::timeout, this, [this] { Timer4SaveFileTimer(m_st); });
+  connect(PageControlSetup, &QTabWidget::currentChanged, this, [this] { WriteLayoutFile(); });
 
   resize(DESIGN_CLIENT.width, DESIGN_CLIENT.height);
   setMinimumSize(OuterMinimum(MIN_WINDOW_START));
@@ -282,8 +287,51 @@ void TForm1::FormResize() {
   place(ImageTools, l.tools);
   place(PageControlSetup, l.pageSetup);
   place(PageControlTools, l.pageTools);
+  WriteLayoutFile();
   m_st.WaveRedraw = true;
   m_st.ViewMarker = -100.0;
+}
+
+void TForm1::WriteLayoutFile() const {
+  // For tests that drive the real window from outside (xdotool): where each control is.
+  static const char* const path = std::getenv("TAMSEL_LAYOUT_FILE");
+  if (!path || !*path) return;
+  std::string text;
+  const auto add = [&](const char* name, const QWidget* w) {
+    if (!w->isVisible()) return;
+    const QPoint at = w->mapTo(this, QPoint(0, 0));
+    text += std::string(name) + " " + std::to_string(at.x()) + " " + std::to_string(at.y()) +
+            " " + std::to_string(w->width()) + " " + std::to_string(w->height()) + "\n";
+  };
+  add("Image0", Image0);
+  add("Image1", Image1);
+  add("ImageVideoNon", ImageVideoNon);
+  add("ImageVideoYes", ImageVideoYes);
+  add("ImageNotReady", ImageNotReady);
+  add("ImageReadyGo", ImageReadyGo);
+  add("ImageSetup", ImageSetup);
+  add("ImageTools", ImageTools);
+  add("PageControlSetup", PageControlSetup);
+  add("PageControlTools", PageControlTools);
+  add("PaintBoxBack", PaintBoxBack);
+  add("CheckBoxInductorStretch", PageControlSetup->CheckBoxInductorStretch);
+  add("ButtonSaveAsTxt", PageControlTools->ButtonSaveAsTxt);
+  // The tabs of the pages, by their index.
+  for (QTabWidget* pages : {static_cast<QTabWidget*>(PageControlSetup),
+                            static_cast<QTabWidget*>(PageControlTools)}) {
+    if (!pages->isVisible()) continue;
+    const QTabBar* bar = pages->tabBar();
+    for (int i = 0; i < bar->count(); ++i) {
+      const QRect r = bar->tabRect(i).translated(bar->mapTo(this, QPoint(0, 0)));
+      text += (pages == PageControlSetup ? "SetupTab" : "ToolsTab") + std::to_string(i) + " " +
+              std::to_string(r.x()) + " " + std::to_string(r.y()) + " " +
+              std::to_string(r.width()) + " " + std::to_string(r.height()) + "\n";
+    }
+  }
+  try {
+    WriteFileThroughTemp(path, std::string(path) + ".tmp", text);
+  } catch (const FileError&) {
+  }
 }
 
 void TForm1::ShowState() {
@@ -294,6 +342,7 @@ void TForm1::ShowState() {
   ImageVideoYes->setVisible(start && m_st.Pictures.ImageVideoYes);
   ImageVideoNon->setVisible(start && m_st.Pictures.ImageVideoNon);
   PageControlTools->SetUsable(!Preparing());
+  WriteLayoutFile();
 }
 
 void TForm1::Tell(const std::string& text) {
@@ -333,6 +382,7 @@ void TForm1::ClosePages() {
   if (PageControlTools->isVisible()) PageControlTools->hide();
   NormaliseLayerBox(m_st.Ctrl);
   PageControlSetup->ShowValues();
+  WriteLayoutFile();
 }
 
 void TForm1::Image0Click() { ClosePages(); }
@@ -342,6 +392,7 @@ void TForm1::ImageSetupClick() {
   PageControlSetup->ShowValues();
   PageControlSetup->show();
   PageControlSetup->raise();
+  WriteLayoutFile();
 }
 
 void TForm1::ImageToolsClick() {
@@ -351,6 +402,7 @@ void TForm1::ImageToolsClick() {
   TabSheet23Show(m_st);
   EditConvertChange(m_st);
   PageControlTools->ShowValues();
+  WriteLayoutFile();
 }
 
 void TForm1::ImageVideoClick() {

@@ -88,6 +88,8 @@ class TForm1 : public QWidget {
   void FormResize();
   /// Shows the pictures, the caption and the tools' buttons as the state says.
   void ShowState();
+  /// Writes where the controls are to the file named by TAMSEL_LAYOUT_FILE, when it is set.
+  void WriteLayoutFile() const;
   /// Hides the pages: the settings are saved and, when ready, the subtitles reloaded.
   void ClosePages();
   void Tell(const std::string& text);

@@ -7,11 +7,49 @@
 #include <QEvent>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
+#if !defined(_WIN32)
+#include <QSocketNotifier>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 #include "FileIo.h"
 #include "MainWindow.h"
+
+#if !defined(_WIN32)
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
+}
+
+/// Ctrl-C and SIGTERM (a logout, a kill) close the window as its close button does, so that
+/// whatever the autosave has not yet written is written.
+void CloseOnSignals(QWidget& window) {
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &window);
+  QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+    char byte;
+    [[maybe_unused]] const ssize_t n = read(g_signalPipe[0], &byte, 1);
+    window.close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+#endif
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -49,6 +87,9 @@ int main(int argc, char** argv) {
     }
   } quitOnPaint;
   if (quitWhenShown) window.installEventFilter(&quitOnPaint);
+#if !defined(_WIN32)
+  CloseOnSignals(window);
+#endif
   window.show();
   if (!video.empty()) window.OpenVideo(video);
   return app.exec();

@@ -97,6 +97,16 @@ TEST(Window, StartScreenAtTheDesignSize) {
   EXPECT_FALSE(t.w->ImageVideoYes->isVisible());
   EXPECT_FALSE(t.w->PageControlSetup->isVisible());
   EXPECT_FALSE(t.w->ProgressBar1->isVisible());
+  // Every picture can be clicked where it is shown: nothing lies over it.
+  for (QWidget* p : std::initializer_list<QWidget*>{t.w->ImageVideoNon, t.w->ImageNotReady,
+                                                    t.w->ImageSetup, t.w->ImageTools,
+                                                    t.w->ImageTamsel}) {
+    EXPECT_EQ(t.w->childAt(p->geometry().center()), p) << p->toolTip().toStdString();
+  }
+  QTest::mouseClick(t.w->ImageSetup, Qt::LeftButton);
+  EXPECT_TRUE(t.w->PageControlSetup->isVisible());
+  QTest::mouseClick(t.w->Image0, Qt::LeftButton, {}, QPoint(5, t.w->height() - 5));
+  EXPECT_FALSE(t.w->PageControlSetup->isVisible());
   // The window never gets smaller than its design size on the start screen; wider, the
   // buttons move apart: Trunc((1200 - 640) / 8) = 70.
   t.w->resize(600, 500);

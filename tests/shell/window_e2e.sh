@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The real window on an X server of its own (Xvfb), driven from outside with xdotool as a user
+# would: `tamsel VIDEO` on a video made here, the ready picture, the settings pages (a setting
+# changed reaches the settings file), the text export from the tools pages, editing and back,
+# and a SIGTERM that closes the window as its close button does. Screenshots of each face are
+# kept in ARTEFACTS for a person to look at; each must show more than a few colours.
+#
+#   window_e2e.sh BIN_DIR ARTEFACTS
+set -euo pipefail
+bin=$1
+art=$2
+mkdir -p "$art"
+W=$(mktemp -d)
+xvfb=""
+app=""
+cleanup() {
+  [ -n "$app" ] && kill "$app" 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  rm -rf "$W"
+}
+trap cleanup EXIT
+fail() {
+  echo "window_e2e.sh: $*" >&2
+  [ -f "$W/app.log" ] && sed 's/^/  tamsel: /' "$W/app.log" >&2
+  exit 1
+}
+
+video="$W/我的 电影.mp4"
+ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=25:duration=10 \
+  -f lavfi -i "sine=frequency=440:beep_factor=4:duration=10" -c:v mpeg4 -shortest "$video"
+printf '[setup]\r\n' > "$W/settings.ini"
+
+# An X server on a free display.
+exec 3>"$W/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$W/display" ] && break; sleep 0.1; done
+[ -s "$W/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -1 "$W/display")"
+
+TAMSEL_LAYOUT_FILE="$W/layout" SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM=xcb \
+  "$bin/tamsel" --settings "$W/settings.ini" "$video" >"$W/app.log" 2>&1 &
+app=$!
+
+# waitfor SECONDS COMMAND...: until the command succeeds.
+waitfor() {
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq "$limit"); do
+    "$@" >/dev/null 2>&1 && return 0
+    kill -0 "$app" 2>/dev/null || fail "the program ended"
+    sleep 0.1
+  done
+  return 1
+}
+window() { xdotool search --name "Tamsel时间轴" | head -1; }
+shown() { grep -q "^$1 " "$W/layout"; }
+hidden() { ! grep -q "^$1 " "$W/layout"; }
+# click NAME [DX DY]: the middle of a control (or DX, DY from its top left; a negative DY counts
+# from its bottom), on the screen.
+click() {
+  local line x y w h wx wy
+  line=$(grep "^$1 " "$W/layout") || fail "$1 is not shown"
+  read -r _ x y w h <<<"$line"
+  eval "$(xdotool getwindowgeometry --shell "$(window)")"
+  wx=$X
+  wy=$Y
+  if [ $# -ge 3 ] && [ "$3" -lt 0 ]; then x=$((x + $2)); y=$((y + h + $3))
+  elif [ $# -ge 3 ]; then x=$((x + $2)); y=$((y + $3)); else x=$((x + w / 2)); y=$((y + h / 2)); fi
+  xdotool mousemove $((wx + x)) $((wy + y)) sleep 0.2 click 1
+  sleep 0.5
+}
+# shot NAME: a screenshot of the window's screen, which must show more than a few colours.
+shot() {
+  ffmpeg -loglevel error -y -f x11grab -video_size 1280x800 -i "$DISPLAY" -frames:v 1 "$art/$1.png"
+  local colours
+  colours=$(ffmpeg -loglevel error -i "$art/$1.png" -f rawvideo -pix_fmt rgb24 - |
+    python3 -c 'import sys; d=sys.stdin.buffer.read(); print(len({d[i:i+3] for i in range(0, len(d), 3*7)}))')
+  [ "$colours" -gt 12 ] || fail "$1.png shows only $colours colours"
+}
+
+waitfor 60 window || fail "no window"
+# Ready: the caption names the subtitle file made beside the video.
+waitfor 120 sh -c "xdotool getwindowname \$(xdotool search --name 'Tamsel时间轴' | head -1) | grep -q '我的 电影.ass'" ||
+  fail "the video did not become ready"
+waitfor 10 shown ImageReadyGo || fail "no ready picture"
+[ -f "$W/我的 电影.wav" ] && [ -f "$W/我的 电影.ws" ] && [ -f "$W/我的 电影.ai" ] ||
+  fail "the side files are missing"
+shot start
+
+# Settings: a check box off, the pages closed by a click on the background.
+click ImageSetup
+waitfor 5 shown PageControlSetup || fail "the settings pages did not open"
+shot setup
+click CheckBoxInductorStretch 8 8
+click SetupTab1
+shot setup-keys
+click Image0 5 -5
+waitfor 5 hidden PageControlSetup || fail "the settings pages did not close"
+grep -q "InductorStretch=0" "$W/settings.ini" || fail "the setting did not reach the settings file"
+
+# Tools: the text export.
+click ImageTools
+waitfor 5 shown PageControlTools || fail "the tools pages did not open"
+click ToolsTab2
+shot tools
+click ButtonSaveAsTxt
+waitfor 5 test -f "$W/我的 电影.txt" || fail "the text export wrote nothing"
+click Image0 5 -5
+
+# Editing and back.
+click ImageReadyGo
+waitfor 30 shown PaintBoxBack || fail "editing did not begin"
+sleep 2
+shot editing
+click PaintBoxBack
+waitfor 10 shown ImageReadyGo || fail "back did not return to the start screen"
+shot back
+
+# SIGTERM closes the window as its close button does.
+kill -TERM "$app"
+status=0
+wait "$app" || status=$?
+app=""
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+grep -q "SubCurr=" "$W/settings.ini" || fail "closing did not keep SubCurr"
+echo "window_e2e.sh: ok; screenshots in $art"
