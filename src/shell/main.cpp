@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <csignal>
@@ -74,7 +75,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "tamsel: 不认识的选项 %s\n", a.c_str());
       return 2;
     } else {
-      video = a;
+      // The caption and the messages name the files in full.
+      video = QFileInfo(args[i]).absoluteFilePath().toStdString();
     }
   }
 
