@@ -24,13 +24,14 @@ bool ReadCursorHotspots(const QString& path, std::map<QString, QPoint>& hotspots
     const QString where = path + QStringLiteral("\r第%1行：").arg(lineNo);
     const QStringList fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     bool xOk = false, yOk = false;
-    const QPoint spot = fields.size() == 3 ? QPoint(fields[1].toInt(&xOk), fields[2].toInt(&yOk))
-                                           : QPoint();
+    const QPoint spot =
+        fields.size() == 3 ? QPoint(fields[1].toInt(&xOk), fields[2].toInt(&yOk)) : QPoint();
     if (!xOk || !yOk) {
       error = where + QStringLiteral("应为“图片名 x y”：") + line;
       return false;
     }
-    if (spot.x() < 0 || spot.x() >= ART_CURSOR_SIZE || spot.y() < 0 || spot.y() >= ART_CURSOR_SIZE) {
+    if (spot.x() < 0 || spot.x() >= ART_CURSOR_SIZE || spot.y() < 0 ||
+        spot.y() >= ART_CURSOR_SIZE) {
       error = where + QStringLiteral("热点不在%1×%1的图片内：").arg(ART_CURSOR_SIZE) + line;
       return false;
     }

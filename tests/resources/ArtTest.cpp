@@ -1,5 +1,6 @@
 // The artwork compiled into the program: every picture is there, draws at the size the window's
-// layout assumes, and is not blank; every pointer shape has a hotspot that touches its picture.
+// layout assumes, and is not blank; every pointer shape has a hotspot that touches its picture, and
+// the hotspot list refuses a bad line with the file and the line.
 //
 // Set TAMSEL_ART_DUMP to a folder to get each picture rendered there as PNG, for a look by eye.
 
@@ -181,7 +182,7 @@ TEST(ArtCursors, EveryShapeHasAHotspotOnItsPicture) {
 
 struct BadHotspots {
   const char* text;
-  int line;              ///< the line the message names, 0 for none
+  int line;  ///< the line the message names, 0 for none
   const char* complaint;
 };
 
