@@ -16,6 +16,7 @@ extern "C" TAMSEL_EXPORT tamsel::MediaFactory* TamselCreateMediaFactory(
   if (notices) {
     n.sound = notices->sound;
     n.videoFailed = notices->videoFailed;
+    n.pointerShapes = notices->pointerShapes;
   }
   return new tamsel::RealMediaFactory(videoParent, std::move(n),
                                       static_cast<tamsel::MpvVideoWidget::Renderer>(renderer));

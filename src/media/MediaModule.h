@@ -10,6 +10,8 @@
 
 #include "ReadyGo.h"
 
+#include <QCursor>
+
 class QWidget;
 
 namespace tamsel {
@@ -21,6 +23,8 @@ struct MediaNotices {
   std::function<void(const std::string& message)> sound;
   /// The video cannot be played; the message names it and says why. Editing cannot go on.
   std::function<void(const std::string& message)> videoFailed;
+  /// Turns the numbered pointer shapes into cursors; empty: the nearest standard cursors.
+  std::function<QCursor(int shape)> pointerShapes;
 };
 
 /// Which renderer the video player uses.

@@ -18,6 +18,7 @@ std::unique_ptr<VideoPlayer> RealMediaFactory::CreateVideoPlayer(const std::stri
     QObject::connect(video.get(), &MpvVideoWidget::LoadFailed,
                      [tell](const QString& message) { tell(message.toStdString()); });
   }
+  if (m_notices.pointerShapes) video->SetPointerShapes(m_notices.pointerShapes);
   video->Open(videoPath);
   video->show();
   m_video = video.get();

@@ -24,6 +24,8 @@ class RealMediaFactory : public MediaFactory {
     std::function<void(const std::string& message)> sound;
     /// mpv cannot play the video; the message names it and says why. Editing cannot go on.
     std::function<void(const std::string& message)> videoFailed;
+    /// The window's pictures of the numbered pointer shapes; empty: standard cursors.
+    std::function<QCursor(int shape)> pointerShapes;
   };
 
   /// Players become children of `videoParent` (the window's area for the video). The window

@@ -1,6 +1,8 @@
 #include "MainWindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDesktopServices>
@@ -23,6 +25,7 @@
 #include "FileIo.h"
 #include "PlaybackLoop.h"
 #include "PlaybackTimer.h"
+#include "PointerShapes.h"
 #include "Settings.h"
 #include "SubtitleLoad.h"
 #include "SubtitleSave.h"
@@ -140,6 +143,8 @@ void TForm1::FormCreate() {
 
   Image0 = new PictureButton(":/art/background.svg", "", this, PictureButton::Fit::Cover);
   Image1 = new PictureButton(":/art/logo.svg", "", this);
+  Image0->setCursor(PointerShape(12));
+  Image1->setCursor(PointerShape(12));
   ImageTamsel = new PictureButton("", QString::fromUtf8("帮助"), this);
   ImageTamsel->setGeometry(Image1->geometry());
   ImageTamsel->setCursor(Qt::WhatsThisCursor);
@@ -169,6 +174,9 @@ void TForm1::FormCreate() {
   PageControlSetup->resize(500, 360);
   PageControlSetup->hide();
   PageControlSetup->ShowValues();
+  for (QButtonGroup* group : {PageControlSetup->RadioGroupPower, PageControlSetup->RadioGroupWavSize}) {
+    if (!group->buttons().isEmpty()) group->buttons().first()->parentWidget()->setCursor(PointerShape(12));
+  }
   PageControlTools = new ToolPages(m_st.Ctrl, this);
   PageControlTools->resize(500, 360);
   PageControlTools->hide();
@@ -561,6 +569,7 @@ void TForm1::ImageReadyGoClick() {
         },
         Qt::QueuedConnection);
   };
+  notices.pointerShapes = PointerShape;
   std::string why;
   m_factory = LoadMediaFactory(m_options.exeDir, EditingFace, notices, m_options.renderer, why);
   if (!m_factory) {
