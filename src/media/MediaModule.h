@@ -33,7 +33,8 @@ enum class VideoRenderer { Automatic = 0, OpenGl = 1, Software = 2 };
 /// The module's file name beside the program.
 std::string MediaModuleFileName();
 
-/// Loads the module (once; it stays loaded) from `folder` and makes the window's MediaFactory:
+/// Loads the module (once; it stays loaded) from `folder` (the program's; an installation keeps
+/// it in lib/tamsel/ beside the program's bin/) and makes the window's MediaFactory:
 /// players become children of `videoParent`. Null when the module cannot be loaded; `error`
 /// then says why.
 std::unique_ptr<MediaFactory> LoadMediaFactory(const std::string& folder, QWidget* videoParent,

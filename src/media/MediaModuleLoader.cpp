@@ -1,5 +1,7 @@
 #include "MediaModule.h"
 
+#include "FileIo.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -24,7 +26,12 @@ std::unique_ptr<MediaFactory> LoadMediaFactory(const std::string& folder, QWidge
   using Create = MediaFactory* (*)(QWidget*, const MediaNotices*, int);
   static Create create = nullptr;
   if (!create) {
-    const std::string path = folder + "/" + MediaModuleFileName();
+    // Beside the program (as built), else in lib/tamsel/ beside its bin/ (as installed).
+    std::string path = folder + "/" + MediaModuleFileName();
+    if (!FileExists(path)) {
+      const std::string installed = folder + "/../lib/tamsel/" + MediaModuleFileName();
+      if (FileExists(installed)) path = installed;
+    }
 #if defined(_WIN32)
     HMODULE module = LoadLibraryA(path.c_str());
     if (!module) {

@@ -8,7 +8,9 @@ namespace tamsel {
 
 PictureButton::PictureButton(const QString& resource, const QString& hint, QWidget* parent,
                              Fit fit)
-    : QAbstractButton(parent), m_svg(resource), m_fit(fit) {
+    : QAbstractButton(parent), m_fit(fit) {
+  // An empty resource makes a clickable area that shows nothing (the help area over the logo).
+  if (!resource.isEmpty()) m_svg.load(resource);
   setToolTip(hint);
   setFocusPolicy(Qt::NoFocus);
   resize(sizeHint());
