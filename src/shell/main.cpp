@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -54,6 +55,10 @@ void CloseOnSignals(QWidget& window) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Qt has taken the user's locale for the C library; numbers in files, settings and the
+  // converter's output are read and written with a ".", whatever the user's language (libmpv
+  // asks for the same).
+  std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName("Tamsel");
   QApplication::setDesktopFileName("tamsel");
 
