@@ -130,10 +130,12 @@ struct Child {
     }
   }
 
-  /// Sends `sig` to the child's process group, or to the child alone when it has none.
+  /// Sends `sig` to the child's process group and to the child itself (which may have left
+  /// the group, or never got one).
   void Signal(int sig) const {
     if (pid <= 0) return;  // never -1 or 0: those would name every process or our own group
-    if (kill(-pid, sig) != 0) kill(pid, sig);
+    kill(-pid, sig);
+    kill(pid, sig);
   }
 
   /// Reaps the child, waiting for it to end or not; true once it is reaped (pid is then -1).
@@ -428,7 +430,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
                             sizeof limits);
   }
   STARTUPINFOEXW startup{};
-  startup.StartupInfo.cb = listed ? sizeof startup : sizeof startup.StartupInfo;
+  startup.StartupInfo.cb = static_cast<DWORD>(listed ? sizeof startup : sizeof startup.StartupInfo);
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
   startup.StartupInfo.hStdInput = nul;
   startup.StartupInfo.hStdOutput = outWrite;

@@ -36,6 +36,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
                          const CancelFlag* cancel = nullptr);
 
 /// The full path of a program: beside our executable first, then on the PATH ("" when none).
+/// The tests put stand-ins first on the PATH (tests/support/FakePrograms.h); their own folder
+/// holds no such program.
 std::string FindProgram(const std::string& name);
 
 /// A named point of a long job where the recovery tests kill the process: when the environment

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <clocale>
 #include <condition_variable>
 #include <future>
 #include <map>
@@ -163,6 +164,32 @@ TEST(OpenVideoClick, OnePreparationOfAVideoAtATime) {
     ++count;
   }
   EXPECT_EQ(count, 1u);  // the video alone
+}
+
+TEST(ProbeDuration, ReadsTheDecimalsWhateverTheLocale) {
+  // The window runs with the user's locale (the toolkit sets it from the environment), and in
+  // many of them a comma stands before the decimals; the probe writes a point all the same.
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string localedef = FindProgram("localedef");
+  TempDir dir;
+  ASSERT_TRUE(MakeVideo(dir.Path("v.mp4"), 4.5, true));
+  if (localedef.empty() ||
+      RunProcess(localedef, {"-i", "de_DE", "-f", "UTF-8", dir.Path("de_DE.UTF-8")}).exitCode !=
+          0) {
+    GTEST_SKIP() << "no German locale can be made";
+  }
+  setenv("LOCPATH", dir.Path().c_str(), 1);
+  const std::string before = setlocale(LC_NUMERIC, nullptr);
+  const bool german = setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr &&
+                      std::string(localeconv()->decimal_point) == ",";
+  std::string why;
+  const std::optional<double> seconds = ProbeDuration(dir.Path("v.mp4"), why);
+  setlocale(LC_NUMERIC, before.c_str());
+  unsetenv("LOCPATH");
+  if (!german) GTEST_SKIP() << "the German locale cannot be set";
+  ASSERT_TRUE(seconds) << why;
+  EXPECT_GT(*seconds, 4.4);
+  EXPECT_LT(*seconds, 4.7);
 }
 
 // --- cancelling a preparation ------------------------------------------------------------------
