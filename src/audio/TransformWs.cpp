@@ -439,6 +439,8 @@ class WsSampleWork {
   const Geometry& geometry() const { return m_g; }
   int64_t AdjustedBytes() const { return m_out ? m_outValue * 2 : 0; }
   int32_t autoVolLevel() const { return m_p; }
+  /// The flag the work looks at between blocks; it throws Cancelled once it is set.
+  void SetCancel(const CancelFlag* cancel) { m_cancel = cancel; }
 
   /// Takes in slots [0, available) of a file that is still being written.
   void Grow(std::FILE* f, const std::string& path, int64_t available) {
@@ -538,6 +540,7 @@ class WsSampleWork {
     // With the level control on, the side files are written last: once they are there, the
     // WAV file counts as finished.
     if (m_p == 0) {
+      ThrowIfCancelled(m_cancel);  // the last look: the two side files are written together
       WriteFileThroughTemp(st.WsFileName, st.WsFileName + ".tmp", ws);
       KillPoint("ws-written");
       speechDone();
@@ -565,6 +568,8 @@ class WsSampleWork {
     progress.Show(LABEL_SAVE);
     progress.Raise(99);
     speechDone();
+    // The last look: from here the adjusted WAV and its side files are put in place together.
+    ThrowIfCancelled(m_cancel);
     // The adjusted file carries the side files made from the sound as extracted and replaces
     // the WAV file before they are written: a preparation that finds it without them (killed
     // in between) puts them back from it rather than adjusting the adjusted sound again.
@@ -651,6 +656,7 @@ class WsSampleWork {
       }
       at += slots;
       done(at);
+      ThrowIfCancelled(m_cancel);
     }
   }
 
@@ -668,6 +674,7 @@ class WsSampleWork {
   void Protect(std::FILE* f, const std::string& path, int64_t to, int64_t adjustEnd,
                Progress* progress, int64_t lastAdjusted) {
     for (int64_t h = m_protected; h < to; ++h) {
+      if (h % 1024 == 0) ThrowIfCancelled(m_cancel);
       const int64_t begin = m_g.FirstValue() + h * m_g.slotValues;
       const int64_t count = std::clamp<int64_t>(adjustEnd - begin, 0, m_g.slotValues);
       if (count > 1 && Scaled(m_loudest[h], m_gains[h]) / 100 >= CLIP_HUNDREDS) {
@@ -699,6 +706,7 @@ class WsSampleWork {
     const int64_t first = m_g.FirstValue();
     if (!SeekTo(f, m_outValue * 2)) throw FileError(path, "读取文件出错：" + Reason(errno));
     while (m_outValue < to) {
+      ThrowIfCancelled(m_cancel);
       const size_t want = size_t(std::min<int64_t>(to - m_outValue, int64_t(m_block.size())));
       const size_t bytes = ReadSome(f, m_block.data(), want * 2, path);
       if (bytes == 0) break;
@@ -823,6 +831,7 @@ class WsSampleWork {
   int64_t m_protected = 0;         ///< slots through clipping protection
   int64_t m_outValue = 0;          ///< value index up to which the adjusted copy is written
   File m_out;
+  const CancelFlag* m_cancel = nullptr;
 };
 
 namespace {
@@ -869,7 +878,9 @@ bool FollowableHeader(const unsigned char* h, Geometry& g) {
          g.channels > 0 && std::memcmp(h + g.headerBytes - 8, "data", 4) == 0;
 }
 
-bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* followed) {
+bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* followed,
+           const CancelFlag* cancel) {
+  ThrowIfCancelled(cancel);
   const std::string& path = st.WavFileName;
   File wav = OpenForReading(path);
   if (!wav) throw FileError(path, "无法打开文件：" + Reason(errno));
@@ -946,6 +957,7 @@ bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* f
   std::unique_ptr<WsSampleWork> work = followed ? followed->TakeWork() : nullptr;
   if (work && !work->Fits(g, x, p)) work.reset();  // started over on the finished file
   if (!work) work = std::make_unique<WsSampleWork>(g, p, path + ".tmp", blockBytes);
+  work->SetCancel(cancel);
   work->Finish(st, std::move(wav), path, x, progress);
   return true;
 }
@@ -1104,16 +1116,18 @@ void WsDropShortRuns(std::vector<uint8_t>& s, int32_t autoVolLevel) {
   }
 }
 
-WsFollower::WsFollower(const EditorState& st, size_t blockBytes)
+WsFollower::WsFollower(const EditorState& st, size_t blockBytes, const CancelFlag* cancel)
     : m_tmpPath(st.WavFileName + ".tmp"),
       m_autoVolLevel(st.Ctrl.TrackBarAutoVolCtrlSpeed),
-      m_blockBytes(blockBytes) {}
+      m_blockBytes(blockBytes),
+      m_cancel(cancel) {}
 
 WsFollower::~WsFollower() = default;
 
 void WsFollower::Follow(const std::string& growingPath) {
   if (m_stopped) return;
   try {
+    ThrowIfCancelled(m_cancel);
     File f = OpenForReading(growingPath);
     if (!f) return;  // not there yet
     if (!m_work) {
@@ -1125,13 +1139,15 @@ void WsFollower::Follow(const std::string& growingPath) {
         return;
       }
       m_work = std::make_unique<WsSampleWork>(g, m_autoVolLevel, m_tmpPath, m_blockBytes);
+      m_work->SetCancel(m_cancel);
     }
     if (!SeekTo(f.get(), 0, SEEK_END)) throw FileError(growingPath, Reason(errno));
     const Geometry& g = m_work->geometry();
     const int64_t size = TellPos(f.get());
     m_work->Grow(f.get(), growingPath, std::max<int64_t>(size - g.headerBytes, 0) / 2 / g.slotValues);
   } catch (const std::exception&) {
-    // The builder then works through the finished file from its start.
+    // The builder then works through the finished file from its start (a cancel, Cancelled,
+    // drops the work as well).
     m_stopped = true;
     m_work.reset();
   }
@@ -1174,10 +1190,12 @@ bool SideFileNamesUsable(EditorState& st) {
 }
 
 bool TransformWs(EditorState& st, const ProgressFn& progress, size_t blockBytes,
-                 WsFollower* followed) {
+                 WsFollower* followed, const CancelFlag* cancel) {
   Progress bar(progress);
   try {
-    return Build(st, bar, blockBytes, followed);
+    return Build(st, bar, blockBytes, followed, cancel);
+  } catch (const Cancelled&) {
+    return false;  // what was made is removed on the way out; nothing to tell
   } catch (const FileError& e) {
     st.Tell(e.path() + "\r" + e.what());
     return false;

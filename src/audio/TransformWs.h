@@ -8,13 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "CancelFlag.h"
 #include "EditorState.h"
 
 namespace tamsel {
 
 /// Progress of a long job: the label text ("WAV转WS……", "扫描音量……", "防范爆音……",
 /// "调整音量……", "存盘……") and the progress-bar position 0..100. Called only when one of them
-/// changes; the positions never go down.
+/// changes; the positions never go down. Called on the thread that runs the job (a worker
+/// thread, when the window prepares a video), never on another one.
 using ProgressFn = std::function<void(const std::string& label, int position)>;
 
 /// How many bytes the builder reads from the WAV file at a time.
@@ -29,8 +31,10 @@ class WsSampleWork;
 /// it cannot follow (another layout, a read error) is simply worked through by TransformWs.
 class WsFollower {
  public:
-  /// For the state's WavFileName and volume setting.
-  explicit WsFollower(const EditorState& st, size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES);
+  /// For the state's WavFileName and volume setting. Once `cancel` is set it stops following
+  /// (at its next block) and drops its work.
+  explicit WsFollower(const EditorState& st, size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES,
+                      const CancelFlag* cancel = nullptr);
   ~WsFollower();
   WsFollower(const WsFollower&) = delete;
   WsFollower& operator=(const WsFollower&) = delete;
@@ -47,6 +51,7 @@ class WsFollower {
   std::string m_tmpPath;
   int32_t m_autoVolLevel;
   size_t m_blockBytes;
+  const CancelFlag* m_cancel;
   bool m_stopped = false;
   std::unique_ptr<WsSampleWork> m_work;
 };
@@ -69,8 +74,14 @@ class WsFollower {
 /// adjusted one with its mark. A file that ends before its data size says is read as far as it
 /// goes. `blockBytes` is the read size; only tests change it.
 /// `followed`, when given, holds the work done while the file was being written.
+///
+/// Once `cancel` is set (from any thread), the builder stops at its next block and returns false
+/// without telling anything; the adjusted copy is removed and the WAV and side files are as they
+/// were. Only the last step, from the swap of the adjusted WAV to the written side files, runs to
+/// its end: a cancel never leaves the adjusted WAV without its side files.
 bool TransformWs(EditorState& st, const ProgressFn& progress,
-                 size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES, WsFollower* followed = nullptr);
+                 size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES, WsFollower* followed = nullptr,
+                 const CancelFlag* cancel = nullptr);
 
 /// Whether the .ws and .ai files are in place and belong together: regular files (not links)
 /// of the same even size and, when the WAV file carries the level mark that the level control

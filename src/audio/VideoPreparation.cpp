@@ -1,6 +1,7 @@
 #include "VideoPreparation.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -96,10 +97,10 @@ class ConverterOutput {
 };
 
 /// Runs the converter and gives its WAV file the name WavFileName only when it finished well
-/// (ConverterOutput). The side files are built behind the converter, on the part already
-/// written, when `follower` is given.
+/// (ConverterOutput) and `cancel` is not set; a cancel returns false without a message. The side
+/// files are built behind the converter, on the part already written, when `follower` is given.
 bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress,
-                  WsFollower* follower) {
+                  WsFollower* follower, const CancelFlag* cancel) {
   const std::string converter = FindProgram("ffmpeg");
   const ConverterVariant& variant =
       ConverterVariants()[ChooseVariant(seconds, SizeLimitMegabytes(st.Ctrl.RadioGroupWavSize))];
@@ -124,7 +125,9 @@ bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress,
         if (follower) follower->Follow(partial);
         if (*size > 100000) KillPoint("extracting");
       },
-      output->PassFds());
+      output->PassFds(), cancel);
+  // Cancelled: the converter has been ended, and its file goes with `output`.
+  if (run.cancelled || CancelRequested(cancel)) return false;
   if (!run.started || run.exitCode != 0 || !FileExists(partial) || FileSizeOf(partial) == 0u) {
     std::string why = run.started ? Tail(run.errors) : "无法启动" + converter + "：" + run.errors;
     st.Tell(st.WavFileName + "无法生成，请手工转换。" + (why.empty() ? "" : "\r" + why));
@@ -190,7 +193,8 @@ std::vector<std::string> ConverterArguments(const std::string& video, const std:
           FileUrl(wav)};
 }
 
-std::optional<double> ProbeDuration(const std::string& video, std::string& error) {
+std::optional<double> ProbeDuration(const std::string& video, std::string& error,
+                                    const CancelFlag* cancel) {
   const std::string probe = FindProgram("ffprobe");
   if (probe.empty()) {
     error = "没找到ffprobe";
@@ -198,18 +202,30 @@ std::optional<double> ProbeDuration(const std::string& video, std::string& error
   }
   const ProcessResult r = RunProcess(probe, {"-v", "error", "-show_entries", "format=duration",
                                              "-of", "default=noprint_wrappers=1:nokey=1",
-                                             FileUrl(video)});
-  char* end = nullptr;
-  const double d = std::strtod(r.output.c_str(), &end);
-  if (!r.started || r.exitCode != 0 || end == r.output.c_str() || !std::isfinite(d)) {
+                                             FileUrl(video)},
+                                     {}, {}, cancel);
+  if (r.cancelled) {
+    error.clear();
+    return std::nullopt;
+  }
+  // The probe writes a point before the decimals whatever the process locale says (the window
+  // sets the user's), and from_chars reads it so, without looking at the locale.
+  const char* begin = r.output.data();
+  const char* const end = begin + r.output.size();
+  while (begin < end && (*begin == ' ' || *begin == '\t' || *begin == '\r' || *begin == '\n')) {
+    ++begin;
+  }
+  double d = 0;
+  const auto parsed = std::from_chars(begin, end, d);
+  if (!r.started || r.exitCode != 0 || parsed.ec != std::errc() || !std::isfinite(d)) {
     error = Tail(r.errors);
     return std::nullopt;
   }
   return d;
 }
 
-bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
-                    const ProgressFn& progress) {
+bool OpenVideoClick(EditorState& st, const std::string& chosenVideo, const ProgressFn& progress,
+                    const CancelFlag* cancel) {
   st.Caption = PROGRAM_TITLE;
   NotReadyPictures(st);
   st.Ctrl.ButtonSaveAsTxt = false;
@@ -222,6 +238,14 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
   st.WavFileName = st.BaseFileName + ".wav";
   st.WsFileName = st.BaseFileName + ".ws";
   st.AiFileName = st.BaseFileName + ".ai";
+
+  // A cancel ends the preparation at the next step, without a word: the user asked for it.
+  const auto cancelled = [&] {
+    if (!CancelRequested(cancel)) return false;
+    NotReadyPictures(st);
+    return true;
+  };
+  if (cancelled()) return false;
 
   // One preparation at a time writes a video's side files.
   FileLock lock;
@@ -246,7 +270,8 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
     }
     progress("检查视频文件……", 2);
     std::string why;
-    const auto duration = ProbeDuration(chosenVideo, why);
+    const auto duration = ProbeDuration(chosenVideo, why, cancel);
+    if (cancelled()) return false;
     if (!duration) {
       st.Tell("视频文件无法识别，请升级解码器。" + (why.empty() ? "" : "\r" + why));
       return false;
@@ -259,8 +284,8 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
     }
     st.Pictures.ImageVideoYes = true;
     st.Pictures.ImageVideoNon = false;
-    if (!SideFilesReady(st)) follower.emplace(st);
-    if (!ExtractSound(st, seconds, progress, follower ? &*follower : nullptr)) {
+    if (!SideFilesReady(st)) follower.emplace(st, TRANSFORM_WS_BLOCK_BYTES, cancel);
+    if (!ExtractSound(st, seconds, progress, follower ? &*follower : nullptr, cancel)) {
       NotReadyPictures(st);
       return false;
     }
@@ -268,12 +293,15 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
 
   if (!SideFilesReady(st)) {
     progress("WAV转WS……", 66);
-    if (!TransformWs(st, progress, TRANSFORM_WS_BLOCK_BYTES, follower ? &*follower : nullptr)) {
+    if (!TransformWs(st, progress, TRANSFORM_WS_BLOCK_BYTES, follower ? &*follower : nullptr,
+                     cancel)) {
+      if (cancelled()) return false;
       CheckFileReady(st);
       return false;
     }
   }
   KillPoint("ai-written");
+  if (cancelled()) return false;
   SubtitleLoad(st, LayerBoxValue(st.Ctrl));
   progress("", 0);
   CheckFileReady(st);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "CancelFlag.h"
 #include "EditorState.h"
 #include "TransformWs.h"
 
@@ -34,14 +35,29 @@ std::vector<std::string> ConverterArguments(const std::string& video, const std:
                                             const ConverterVariant& variant);
 
 /// The video's length in seconds as the media probe reports it; nothing when it cannot tell
-/// (`error` then holds the probe's own words).
-std::optional<double> ProbeDuration(const std::string& video, std::string& error);
+/// (`error` then holds the probe's own words) or when `cancel` was set (the probe is then ended
+/// and `error` is empty).
+std::optional<double> ProbeDuration(const std::string& video, std::string& error,
+                                    const CancelFlag* cancel = nullptr);
 
 /// Prepares the chosen video: derives the side-file names, extracts the sound when the .wav is
 /// missing, builds .ws and .ai when either is missing, loads or creates the subtitles and shows
 /// the readiness. Failures are told through the state's prompts. Returns true when ready.
-bool OpenVideoClick(EditorState& st, const std::string& chosenVideo,
-                    const ProgressFn& progress);
+///
+/// It may run on any thread: the window runs it on a worker thread, on its own copy of the
+/// editor state, while it goes on with its own. It touches nothing but `st`, the video's side
+/// files and the programs it starts. `progress` is called on the thread that runs it, and so
+/// are the state's prompts (st.Tell): the copy's prompts must hand messages over to the window.
+///
+/// Once `cancel` is set, from any thread, the preparation ends within a fraction of a second:
+/// the probe or the converter is ended and reaped, the builder stops at its next block, and
+/// OpenVideoClick returns false without telling anything (a cancel is the user's own doing).
+/// Nothing half-made is left (no partial WAV, side file, temporary file or folder, no lock file)
+/// and nothing that was there before is changed. A WAV file that this run had completed and
+/// put in place before the cancel stays, as a complete one from an earlier run would: the next
+/// preparation goes on from it and gives the same files as a clean one.
+bool OpenVideoClick(EditorState& st, const std::string& chosenVideo, const ProgressFn& progress,
+                    const CancelFlag* cancel = nullptr);
 
 /// Shows whether the video and all its side files and subtitles are in place.
 void CheckFileReady(EditorState& st);

@@ -1,10 +1,12 @@
 // tamsel-cli: the editor's file-level work for batch use.
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -173,6 +175,49 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+/// Set when Ctrl-C (or SIGTERM, SIGHUP) comes during a preparation, which it cancels: the
+/// converter is ended and what the preparation made is removed (its lock file too) before the
+/// tool ends by that signal.
+CancelFlag g_interrupted{false};
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void CancelOnSignal(int sig) {
+  std::signal(sig, SIG_DFL);  // a second one ends the tool at once
+  g_signal = sig;
+  g_interrupted.store(true, std::memory_order_relaxed);
+}
+
+/// The signals that cancel the preparations while it lives. A signal we were started to ignore
+/// (SIGHUP under nohup, SIGINT in a background job) stays ignored.
+class SignalsCancel {
+ public:
+  SignalsCancel() {
+    for (size_t i = 0; i < std::size(SIGNALS); ++i) {
+      m_ignored[i] = std::signal(SIGNALS[i], CancelOnSignal) == SIG_IGN;
+      if (m_ignored[i]) std::signal(SIGNALS[i], SIG_IGN);
+    }
+  }
+  ~SignalsCancel() {
+    for (size_t i = 0; i < std::size(SIGNALS); ++i) {
+      std::signal(SIGNALS[i], m_ignored[i] ? SIG_IGN : SIG_DFL);
+    }
+  }
+  SignalsCancel(const SignalsCancel&) = delete;
+  SignalsCancel& operator=(const SignalsCancel&) = delete;
+  /// Ends the tool by the signal that came, if one did.
+  static void EndIfInterrupted() {
+    if (g_signal != 0) std::raise(g_signal);
+  }
+
+ private:
+#ifdef SIGHUP
+  static constexpr int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+#else
+  static constexpr int SIGNALS[] = {SIGINT, SIGTERM};
+#endif
+  bool m_ignored[std::size(SIGNALS)] = {};
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -232,6 +277,7 @@ int main(int argc, char** argv) {
 
   if (command == "prepare") {
     int rc = 0;
+    SignalsCancel signalsCancel;
     for (size_t i = 1; i < args.size(); ++i) {
       EditorState st;
       newState(st);
@@ -242,8 +288,9 @@ int main(int argc, char** argv) {
       bool ready;
       {
         ProgressBar bar(args[i]);
-        ready = OpenVideoClick(st, args[i], std::ref(bar));
+        ready = OpenVideoClick(st, args[i], std::ref(bar), &g_interrupted);
       }
+      SignalsCancel::EndIfInterrupted();
       if (st.SubDirty && !SubtitleSave(st)) ready = false;
       if (ready) {
         std::fprintf(stderr, "tamsel-cli: ready: %s (%zu subtitles in %s)\n", args[i].c_str(),
@@ -253,6 +300,7 @@ int main(int argc, char** argv) {
         rc = 1;
       }
     }
+    SignalsCancel::EndIfInterrupted();
     return rc;
   }
 

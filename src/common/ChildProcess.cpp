@@ -1,6 +1,7 @@
 #include "ChildProcess.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -86,15 +87,30 @@ std::string QuoteWindowsArgument(std::string_view arg) {
   return quoted;
 }
 
+namespace {
+
+/// How often a running child's caller looks at the cancel flag, in milliseconds.
+constexpr int CANCEL_CHECK_MS = 10;
+/// How often `poll` is called while the child runs.
+constexpr auto POLL_EVERY = std::chrono::milliseconds(100);
+
+}  // namespace
+
 #ifndef _WIN32
 
 namespace {
+
+/// How long a cancelled child has to end on SIGTERM before it is killed, in milliseconds.
+constexpr int TERM_GRACE_MS = 100;
 
 /// Closes a descriptor once.
 void CloseFd(int& fd) {
   if (fd >= 0) close(fd);
   fd = -1;
 }
+
+/// Sleeps for `ms` milliseconds (a short pause between looks at a child or a cancel flag).
+void PauseMs(int ms) { ::poll(nullptr, 0, ms); }
 
 /// The running child and our ends of its pipes. Left by an exception (from `poll`), it kills
 /// the child and waits for it, so that no converter goes on writing unwatched.
@@ -109,10 +125,60 @@ struct Child {
     CloseFd(out);
     CloseFd(err);
     if (pid > 0) {
-      kill(pid, SIGKILL);
-      while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
+      Signal(SIGKILL);
+      Reap(/*wait=*/true);
     }
+  }
+
+  /// Sends `sig` to the child's process group and to the child itself (which may have left
+  /// the group, or never got one).
+  void Signal(int sig) const {
+    if (pid <= 0) return;  // never -1 or 0: those would name every process or our own group
+    kill(-pid, sig);
+    kill(pid, sig);
+  }
+
+  /// Reaps the child, waiting for it to end or not; true once it is reaped (pid is then -1).
+  bool Reap(bool wait, int* status = nullptr) {
+    if (pid <= 0) return true;
+    pid_t got;
+    while ((got = waitpid(pid, status, wait ? 0 : WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (got == 0) return false;
+    pid = -1;  // reaped, or not ours to wait for (ECHILD)
+    return true;
+  }
+
+  /// Waits for the child to end; ends it (End) when `cancel` is set meanwhile. True when it
+  /// ended by itself, with its status in `status`.
+  bool Wait(const CancelFlag* cancel, int& status) {
+    if (!cancel) return Reap(/*wait=*/true, &status);
+    while (!Reap(/*wait=*/false, &status)) {
+      if (CancelRequested(cancel)) {
+        End();
+        return false;
+      }
+      PauseMs(CANCEL_CHECK_MS);
+    }
+    return true;
+  }
+
+  /// Whether the child has ended, leaving it unreaped.
+  bool Ended() const {
+    siginfo_t info{};
+    return waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+  }
+
+  /// Ends the child and reaps it: SIGTERM to its group, which lets a converter stop cleanly,
+  /// then SIGKILL after TERM_GRACE_MS, also to what it started that still runs. Till the child
+  /// is reaped its id stays its own and names its group, so no other process gets the signals.
+  void End() {
+    Signal(SIGTERM);
+    for (int waited = 0; waited < TERM_GRACE_MS && !Ended(); waited += CANCEL_CHECK_MS / 2) {
+      PauseMs(CANCEL_CHECK_MS / 2);
+    }
+    Signal(SIGKILL);
+    Reap(/*wait=*/true);
   }
 };
 
@@ -140,6 +206,8 @@ pid_t StartChild(const std::string& program, char* const* argv, int outWrite, in
   const pid_t pid = fork();
   if (pid == 0) {
     int why = 0;
+    // A group of its own, so that a cancel ends whatever it starts as well.
+    setpgid(0, 0);
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) why = errno;
     if (!why && getppid() != parent) _exit(127);  // we died before the signal was set
     const int nul = why ? -1 : open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -188,8 +256,14 @@ pid_t StartChild(const std::string& program, char* const* argv, int outWrite, in
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, outWrite, 1);
   posix_spawn_file_actions_adddup2(&actions, errWrite, 2);
+  // A group of its own, so that a cancel ends whatever it starts as well.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   pid_t pid = -1;
-  error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  error = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return error == 0 ? pid : -1;
 }
@@ -199,8 +273,13 @@ pid_t StartChild(const std::string& program, char* const* argv, int outWrite, in
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::function<void()>& poll, const std::vector<int>& passFds) {
+                         const std::function<void()>& poll, const std::vector<int>& passFds,
+                         const CancelFlag* cancel) {
   ProcessResult result;
+  if (CancelRequested(cancel)) {
+    result.cancelled = true;
+    return result;
+  }
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0) return result;
   if (pipe2(err, O_CLOEXEC) != 0) {
@@ -226,14 +305,25 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   }
   result.started = true;
 
-  // Drain both pipes until the child closes them, calling `poll` between waits.
+  // Drain both pipes until the child closes them, calling `poll` between waits and looking at
+  // the cancel flag more often.
   pollfd fds[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
   std::string* sinks[2] = {&result.output, &result.errors};
   int open = 2;
   char buf[65536];
+  const int waitMs = cancel ? CANCEL_CHECK_MS : int(POLL_EVERY.count());
+  auto nextPoll = std::chrono::steady_clock::now() + POLL_EVERY;
   while (open > 0) {
-    int n = ::poll(fds, 2, 100);
-    if (poll) poll();
+    if (CancelRequested(cancel)) {
+      child.End();
+      result.cancelled = true;
+      return result;
+    }
+    int n = ::poll(fds, 2, waitMs);
+    if (poll && std::chrono::steady_clock::now() >= nextPoll) {
+      poll();
+      nextPoll = std::chrono::steady_clock::now() + POLL_EVERY;
+    }
     if (n <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
@@ -248,9 +338,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     }
   }
   int status = 0;
-  while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+  if (!child.Wait(cancel, status)) {
+    result.cancelled = true;
+    return result;
   }
-  child.pid = -1;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
@@ -284,8 +375,13 @@ struct Child {
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::function<void()>& poll, const std::vector<int>&) {
+                         const std::function<void()>& poll, const std::vector<int>&,
+                         const CancelFlag* cancel) {
   ProcessResult result;
+  if (CancelRequested(cancel)) {
+    result.cancelled = true;
+    return result;
+  }
   std::string line = QuoteWindowsArgument(program);
   for (const auto& a : args) line += " " + QuoteWindowsArgument(a);
   std::wstring commandLine = ToPath(line).native();
@@ -308,6 +404,21 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                            OPEN_EXISTING, 0, nullptr);
 
+  // The child inherits these three handles and no others: another thread's inheritable handles
+  // of the moment (the pipe ends of a converter that a second preparation starts at the same
+  // time) would otherwise keep that converter's pipes open till this child ends.
+  HANDLE inherited[3] = {outWrite, errWrite, nul};
+  const DWORD inheritedCount = nul != INVALID_HANDLE_VALUE ? 3 : 2;
+  SIZE_T listBytes = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
+  std::vector<char> listStorage(listBytes);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listStorage.data());
+  const bool listMade =
+      listBytes > 0 && InitializeProcThreadAttributeList(list, 1, 0, &listBytes);
+  const bool listed =
+      listMade && UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                            inheritedCount * sizeof(HANDLE), nullptr, nullptr);
+
   // The child runs in a job that kills it when the last handle to the job closes, which the
   // system does when we die, whatever kills us.
   Child child;
@@ -318,18 +429,21 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     SetInformationJobObject(child.job, JobObjectExtendedLimitInformation, &limits,
                             sizeof limits);
   }
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nul;
-  startup.hStdOutput = outWrite;
-  startup.hStdError = errWrite;
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = static_cast<DWORD>(listed ? sizeof startup : sizeof startup.StartupInfo);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = nul;
+  startup.StartupInfo.hStdOutput = outWrite;
+  startup.StartupInfo.hStdError = errWrite;
+  startup.lpAttributeList = listed ? list : nullptr;
   PROCESS_INFORMATION started{};
-  const BOOL ok =
-      CreateProcessW(ToPath(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                     CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, nullptr,
-                     nullptr, &startup, &started);
+  const BOOL ok = CreateProcessW(
+      ToPath(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+      CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED |
+          (listed ? EXTENDED_STARTUPINFO_PRESENT : 0),
+      nullptr, nullptr, &startup.StartupInfo, &started);
   const DWORD startError = GetLastError();
+  if (listMade) DeleteProcThreadAttributeList(list);
   CloseHandle(outWrite);
   CloseHandle(errWrite);
   if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
@@ -363,12 +477,27 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
       if (child.process) TerminateProcess(child.process, 1);
     }
   } endFirst{child};
-  while (WaitForSingleObject(child.process, 100) == WAIT_TIMEOUT) {
-    if (poll) poll();
+  const DWORD waitMs = cancel ? DWORD(CANCEL_CHECK_MS) : DWORD(POLL_EVERY.count());
+  auto nextPoll = std::chrono::steady_clock::now() + POLL_EVERY;
+  while (WaitForSingleObject(child.process, waitMs) == WAIT_TIMEOUT) {
+    if (CancelRequested(cancel)) {
+      // A console program started without a console of its own cannot be asked to stop (it
+      // would take a Ctrl+C event): it is ended at once, with whatever it started in its job.
+      if (child.job) TerminateJobObject(child.job, 1);
+      TerminateProcess(child.process, 1);
+      WaitForSingleObject(child.process, INFINITE);
+      result.cancelled = true;
+      break;
+    }
+    if (poll && std::chrono::steady_clock::now() >= nextPoll) {
+      poll();
+      nextPoll = std::chrono::steady_clock::now() + POLL_EVERY;
+    }
   }
-  if (poll) poll();
+  if (poll && !result.cancelled) poll();
   outReader.join();
   errReader.join();
+  if (result.cancelled) return result;
   DWORD code = 0;
   result.exitCode = GetExitCodeProcess(child.process, &code) ? static_cast<int>(code) : -1;
   return result;

@@ -1313,5 +1313,92 @@ TEST(TransformWsFollowing, UnfollowableFilesAndAbandonedWorkLeaveNothingBehind) 
   }
 }
 
+TEST(TransformWs, ACancelAtAnyStepLeavesTheFilesAsTheyWere) {
+  // The cancel is set in the builder's own progress report at each of its steps: it stops at
+  // its next block and returns false without a word, the WAV file and an old side file as they
+  // were and nothing of its own left; the next build gives the files of a clean one.
+  const std::string wav = MakeWav(TestSignal(2, 16000, 40, 11), {2, 16000});
+  struct Step {
+    const char* label;
+    int from;  // the first report of the label at this position or past it
+    bool levelControlOnly;
+  } steps[] = {
+      {"WAV转WS……", 67, false}, {"扫描音量……", 0, false}, {"防范爆音……", 72, true},
+      {"调整音量……", 87, true}, {"存盘……", 0, true},
+  };
+  for (const char* named : {"", "1"}) {
+    ScopedEnv env("TAMSEL_NAMED_TEMPORARIES", named);
+    for (int p : {0, 3}) {
+      const Reference want = RefBuild(wav, p);
+      for (const Step& step : steps) {
+        if (step.levelControlOnly && p == 0) continue;
+        SCOPED_TRACE(std::string(step.label) + " position " + std::to_string(p) +
+                     (*named ? " named" : ""));
+        Builder b(p);
+        WriteBytes(b.st.WavFileName, wav);
+        WriteBytes(b.st.WsFileName, "old");
+        CancelFlag cancel{false};
+        bool reached = false;
+        EXPECT_FALSE(TransformWs(
+            b.st,
+            [&](const std::string& label, int position) {
+              if (label != step.label || position < step.from) return;
+              reached = true;
+              cancel = true;
+            },
+            3002, nullptr, &cancel));
+        EXPECT_TRUE(reached);
+        EXPECT_TRUE(b.prompts.messages.empty()) << b.prompts.messages.front();
+        EXPECT_TRUE(b.Wav() == wav);
+        EXPECT_EQ(b.Ws(), "old");
+        EXPECT_FALSE(FileExists(b.st.AiFileName));
+        EXPECT_TRUE(b.Leftovers().empty());
+
+        ASSERT_TRUE(b.Run(3002));
+        EXPECT_TRUE(b.Ws() == want.ws);
+        EXPECT_TRUE(b.Ai() == want.ai);
+        EXPECT_TRUE(b.Wav() == want.wav);
+        EXPECT_TRUE(b.Leftovers().empty());
+      }
+    }
+  }
+}
+
+TEST(TransformWsFollowing, ACancelDropsTheWorkBegun) {
+  const std::string wav = MakeWav(TestSignal(2, 1600, 40, 12), {2, 1600});
+  const Reference want = RefBuild(wav, 3);
+  for (const char* named : {"", "1"}) {
+    ScopedEnv env("TAMSEL_NAMED_TEMPORARIES", named);
+    SCOPED_TRACE(*named ? "named" : "unnamed");
+    Builder b(3);
+    const std::string growing = b.st.WavFileName + ".part";
+    CancelFlag cancel{false};
+    WsFollower follower(b.st, 3002, &cancel);
+    // The first half of the file, followed as the converter writes it.
+    std::string half = wav.substr(0, wav.size() / 2);
+    half.replace(4, 4, U32(0));
+    half.replace(40, 4, U32(0));
+    WriteBytes(growing, half);
+    follower.Follow(growing);
+    ASSERT_GT(follower.AdjustedBytes(), 0);
+    cancel = true;
+    WriteBytes(growing, wav);
+    follower.Follow(growing);
+    EXPECT_EQ(follower.AdjustedBytes(), 0);
+    EXPECT_EQ(b.Leftovers(), std::vector<std::string>{"v.wav.part"});
+    std::filesystem::rename(ToPath(growing), ToPath(b.st.WavFileName));
+    EXPECT_FALSE(TransformWs(b.st, {}, 3002, &follower, &cancel));
+    EXPECT_TRUE(b.prompts.messages.empty());
+    EXPECT_FALSE(b.HasSideFiles());
+    EXPECT_TRUE(b.Wav() == wav);
+    EXPECT_TRUE(b.Leftovers().empty());
+
+    ASSERT_TRUE(b.Run(3002));
+    EXPECT_TRUE(b.Ws() == want.ws);
+    EXPECT_TRUE(b.Ai() == want.ai);
+    EXPECT_TRUE(b.Wav() == want.wav);
+  }
+}
+
 }  // namespace
 }  // namespace tamsel

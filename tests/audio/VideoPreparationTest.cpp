@@ -2,7 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <clocale>
+#include <condition_variable>
+#include <future>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include <signal.h>
+#include <stdlib.h>
+
 #include "ChildProcess.h"
+#include "FakePrograms.h"
 #include "FileLock.h"
 #include "TestSupport.h"
 
@@ -151,6 +164,285 @@ TEST(OpenVideoClick, OnePreparationOfAVideoAtATime) {
     ++count;
   }
   EXPECT_EQ(count, 1u);  // the video alone
+}
+
+TEST(ProbeDuration, ReadsTheDecimalsWhateverTheLocale) {
+  // The window runs with the user's locale (the toolkit sets it from the environment), and in
+  // many of them a comma stands before the decimals; the probe writes a point all the same.
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string localedef = FindProgram("localedef");
+  TempDir dir;
+  ASSERT_TRUE(MakeVideo(dir.Path("v.mp4"), 4.5, true));
+  if (localedef.empty() ||
+      RunProcess(localedef, {"-i", "de_DE", "-f", "UTF-8", dir.Path("de_DE.UTF-8")}).exitCode !=
+          0) {
+    GTEST_SKIP() << "no German locale can be made";
+  }
+  setenv("LOCPATH", dir.Path().c_str(), 1);
+  const std::string before = setlocale(LC_NUMERIC, nullptr);
+  const bool german = setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr &&
+                      std::string(localeconv()->decimal_point) == ",";
+  std::string why;
+  const std::optional<double> seconds = ProbeDuration(dir.Path("v.mp4"), why);
+  setlocale(LC_NUMERIC, before.c_str());
+  unsetenv("LOCPATH");
+  if (!german) GTEST_SKIP() << "the German locale cannot be set";
+  ASSERT_TRUE(seconds) << why;
+  EXPECT_GT(*seconds, 4.4);
+  EXPECT_LT(*seconds, 4.7);
+}
+
+// --- cancelling a preparation ------------------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+/// Names of the files in a folder.
+std::set<std::string> Names(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(ToPath(dir))) {
+    names.insert(FromPath(e.path().filename()));
+  }
+  return names;
+}
+
+/// The files a preparation of `dir`/v.mp4 makes, by name, with their bytes (absent when missing).
+std::map<std::string, std::string> Products(const test::TempDir& dir) {
+  std::map<std::string, std::string> files;
+  for (const char* name : {"v.wav", "v.ws", "v.ai", "v.ass"}) {
+    if (FileExists(dir.Path(name))) files[name] = ReadBytes(dir.Path(name));
+  }
+  return files;
+}
+
+/// Waits up to `limit` for `done`, looking every 10 ms.
+template <typename Done>
+bool WaitUntil(Clock::duration limit, const Done& done) {
+  for (const auto end = Clock::now() + limit; !done(); std::this_thread::sleep_for(
+           std::chrono::milliseconds(10))) {
+    if (Clock::now() > end) return done();
+  }
+  return true;
+}
+
+/// A half-minute video (long enough for the builder to read it in many blocks, and for the slow
+/// converter to be caught while it writes) and its clean preparations, with the volume setting
+/// at 0 (the WAV file as extracted) and at 3 (the WAV adjusted), made once for the cancel tests.
+struct CleanPreparations {
+  TempDir dir;
+  std::string video;
+  std::map<int, std::map<std::string, std::string>> products;  // by volume setting
+  std::map<int, std::set<std::string>> names;
+  bool made = false;
+
+  CleanPreparations() {
+    video = dir.Path("v.mp4");
+    if (FindProgram("ffmpeg").empty() || !MakeVideo(video, 30.0, true)) return;
+    for (int volume : {0, 3}) {
+      TempDir clean;
+      std::filesystem::copy_file(ToPath(video), ToPath(clean.Path("v.mp4")));
+      RecordingPrompts prompts;
+      EditorState st;
+      st.Prompts = &prompts;
+      st.Ctrl.TrackBarAutoVolCtrlSpeed = volume;
+      if (!OpenVideoClick(st, clean.Path("v.mp4"), [](const std::string&, int) {})) return;
+      products[volume] = Products(clean);
+      names[volume] = Names(clean.Path());
+    }
+    made = true;
+  }
+  static const CleanPreparations& Get() {
+    static const CleanPreparations once;
+    return once;
+  }
+};
+
+/// A preparation of `video` on a worker thread, as the window runs it. The first progress
+/// report with `label` at `from` or past it is "reached"; with `inProgress` the cancel flag is
+/// set right there, on the worker thread, so that the builder is caught at a known step.
+class Worker {
+ public:
+  RecordingPrompts prompts;  // read only once the result is in
+  EditorState st;
+  CancelFlag cancel{false};
+
+  void Start(const std::string& video, int volume, const char* label, int from,
+             bool inProgress) {
+    st.Prompts = &prompts;
+    st.Ctrl.TrackBarAutoVolCtrlSpeed = volume;
+    m_result = std::async(std::launch::async, [=, this] {
+      return OpenVideoClick(
+          st, video,
+          [=, this](const std::string& shown, int position) {
+            if (!label || shown != label || position < from) return;
+            if (inProgress) cancel = true;
+            std::lock_guard lock(m_mutex);
+            m_reached = true;
+            m_changed.notify_all();
+          },
+          &cancel);
+    });
+  }
+  bool Reached(Clock::duration limit) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, limit, [this] { return m_reached; });
+  }
+  bool Finished(Clock::duration limit) {
+    return m_result.wait_for(limit) == std::future_status::ready;
+  }
+  bool Result() { return m_result.get(); }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_reached = false;
+  std::future<bool> m_result;
+};
+
+/// Sets an environment variable for its lifetime (only while no other thread runs).
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : m_name(name) {
+    if (const char* old = getenv(name)) m_old = old;
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (m_old) {
+      setenv(m_name, m_old->c_str(), 1);
+    } else {
+      unsetenv(m_name);
+    }
+  }
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_old;
+};
+
+TEST(OpenVideoClick, ACancelEndsItPromptlyAndLeavesTheFolderAsItWas) {
+  const CleanPreparations& clean = CleanPreparations::Get();
+  if (!clean.made) GTEST_SKIP() << "ffmpeg is not installed";
+  struct Case {
+    const char* name;
+    const char* fake;    // a stand-in put first on the PATH (FakePrograms.h), or none
+    bool wavBefore;      // the folder holds the WAV file of an earlier run, as extracted
+    int volume;          // TrackBarAutoVolCtrlSpeed: 0 leaves the WAV, 3 adjusts it
+    bool named;          // temporary files with names, as the systems other than Linux make them
+    const char* label;   // cancelled at the first progress report with this label ...
+    int from;            // ... at this position or past it; no label: cancelled before the start
+    bool inProgress;     // set in that report; else set by this thread (once the stand-in runs)
+    bool keepsWav;       // the WAV file this run completed before the cancel stays
+  } cases[] = {
+      {"before the start", nullptr, false, 3, false, nullptr, 0, false, false},
+      {"probing", "stuck-ffprobe", false, 3, false, "检查视频文件……", 2, false, false},
+      {"converting", "slow-ffmpeg", false, 3, false, "等待WAV生成……", 5, false, false},
+      {"converting, named temporaries", "slow-ffmpeg", false, 3, true, "等待WAV生成……", 5, false,
+       false},
+      {"converting, no level control", "slow-ffmpeg", false, 0, false, "等待WAV生成……", 5, false,
+       false},
+      {"scanning", nullptr, true, 3, false, "WAV转WS……", 67, true, false},
+      {"scanning, no level control", nullptr, true, 0, false, "WAV转WS……", 67, true, false},
+      {"protecting from clipping", nullptr, true, 3, false, "防范爆音……", 72, true, false},
+      {"adjusting the level", nullptr, true, 3, false, "调整音量……", 87, true, false},
+      {"adjusting the level, named temporaries", nullptr, true, 3, true, "调整音量……", 87, true,
+       false},
+      {"about to save", nullptr, true, 3, false, "存盘……", 0, true, false},
+      {"adjusting right after the conversion", nullptr, false, 3, false, "调整音量……", 0, true,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    TempDir aside;  // for the stand-ins' process ids
+    std::filesystem::copy_file(ToPath(clean.video), ToPath(dir.Path("v.mp4")));
+    const std::string extracted = clean.products.at(0).at("v.wav");
+    if (c.wavBefore) WriteBytes(dir.Path("v.wav"), extracted);
+    const std::set<std::string> before = Names(dir.Path());
+    const std::string pidFile = aside.Path("pids");
+    {
+      std::optional<test::PathFirst> fake;
+      if (c.fake) fake.emplace(test::FakeProgramDir(c.fake), pidFile);
+      ScopedEnv named("TAMSEL_NAMED_TEMPORARIES", c.named ? "1" : nullptr);
+
+      Worker w;
+      if (!c.label) w.cancel = true;
+      w.Start(dir.Path("v.mp4"), c.volume, c.label, c.from, c.inProgress);
+      bool caught = !c.label || w.Reached(std::chrono::seconds(60));
+      EXPECT_TRUE(caught) << "the preparation never got there";
+      if (caught && c.fake) {
+        // The stand-in runs: the converter has written part of the WAV, or the probe is there.
+        caught = WaitUntil(std::chrono::seconds(10),
+                           [&] { return !test::FakePids(pidFile).empty(); });
+        EXPECT_TRUE(caught) << "the stand-in never ran";
+      }
+      w.cancel = true;
+      // Generous: left alone, the slow converter and the probe would run on for minutes.
+      const bool finished = w.Finished(std::chrono::seconds(20));
+      EXPECT_TRUE(finished) << "the preparation goes on after the cancel";
+      if (!finished) {
+        for (pid_t pid : test::FakePids(pidFile)) kill(pid, SIGKILL);
+      }
+      EXPECT_FALSE(w.Result());
+      EXPECT_TRUE(w.prompts.messages.empty()) << w.prompts.messages.front();
+      EXPECT_FALSE(w.st.Pictures.ImageReadyGo);
+    }
+    if (c.fake) {
+      EXPECT_FALSE(test::FakePids(pidFile).empty()) << "the stand-in never ran";
+    }
+    for (pid_t pid : test::FakePids(pidFile)) {
+      EXPECT_NE(kill(pid, 0), 0) << "the stand-in " << pid << " is still there";
+    }
+    EXPECT_EQ(test::ChildProcesses(), std::vector<pid_t>{});
+
+    std::set<std::string> expected = before;
+    if (c.keepsWav) expected.insert("v.wav");
+    EXPECT_EQ(Names(dir.Path()), expected);
+    if (c.wavBefore || c.keepsWav) {
+      EXPECT_TRUE(ReadBytes(dir.Path("v.wav")) == extracted) << "the WAV file has changed";
+    }
+
+    // A preparation as usual then gives what a clean one gives.
+    RecordingPrompts prompts;
+    EditorState again;
+    again.Prompts = &prompts;
+    again.Ctrl.TrackBarAutoVolCtrlSpeed = c.volume;
+    EXPECT_TRUE(OpenVideoClick(again, dir.Path("v.mp4"), [](const std::string&, int) {}));
+    EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
+    EXPECT_TRUE(Products(dir) == clean.products.at(c.volume)) << "the files differ";
+    EXPECT_EQ(Names(dir.Path()), clean.names.at(c.volume));
+  }
+}
+
+TEST(OpenVideoClick, TwoAtOnceOnTwoThreadsOneCancelled) {
+  // The window cancels one preparation and starts another: for a while both run. The cancelled
+  // one converts (slowly); the other builds the side files of a WAV file already there.
+  const CleanPreparations& clean = CleanPreparations::Get();
+  if (!clean.made) GTEST_SKIP() << "ffmpeg is not installed";
+  TempDir first, second, aside;
+  for (const TempDir* d : {&first, &second}) {
+    std::filesystem::copy_file(ToPath(clean.video), ToPath(d->Path("v.mp4")));
+  }
+  WriteBytes(second.Path("v.wav"), clean.products.at(0).at("v.wav"));
+  {
+    test::PathFirst fake(test::FakeProgramDir("slow-ffmpeg"), aside.Path("pids"));
+    Worker cancelled, finished;
+    cancelled.Start(first.Path("v.mp4"), 3, "等待WAV生成……", 5, /*inProgress=*/false);
+    ASSERT_TRUE(cancelled.Reached(std::chrono::seconds(60)));
+    finished.Start(second.Path("v.mp4"), 3, nullptr, 0, false);
+    ASSERT_TRUE(finished.Finished(std::chrono::seconds(60)));
+    cancelled.cancel = true;
+    ASSERT_TRUE(cancelled.Finished(std::chrono::seconds(20)));
+    EXPECT_FALSE(cancelled.Result());
+    EXPECT_TRUE(cancelled.prompts.messages.empty());
+    EXPECT_TRUE(finished.Result());
+    EXPECT_TRUE(finished.prompts.messages.empty());
+  }
+  EXPECT_EQ(Names(first.Path()), std::set<std::string>{"v.mp4"});
+  EXPECT_TRUE(Products(second) == clean.products.at(3)) << "the files differ";
+  EXPECT_EQ(test::ChildProcesses(), std::vector<pid_t>{});
 }
 
 }  // namespace

@@ -175,6 +175,35 @@ check "files right after a kill" "$CLEAN" "$(products "$D")"
 sleep 2
 check "files stay right after a kill" "$CLEAN" "$(products "$D")"
 
+# --- Ctrl-C or SIGTERM cancels the preparation: the converter ends, nothing is left behind ---------
+for sig in INT TERM; do
+  for mode in unnamed named; do
+    D="$WORK/signal-$sig-$mode"
+    fresh "$D"
+    named=
+    [ "$mode" = named ] && named=1
+    # With job control, a job started in the background takes SIGINT as it would take Ctrl-C
+    # in a terminal (without, it would ignore it, and so would the tool).
+    set -m
+    (TAMSEL_NAMED_TEMPORARIES=$named slow_prepare "$D/v.mp4" 2>/dev/null) &
+    pid=$!
+    set +m
+    ff=
+    for _ in $(seq 100); do ff=$(pgrep -P "$pid" -x ffmpeg) && break; sleep 0.1; done
+    check "the converter runs ($sig, $mode)" yes "$([ -n "$ff" ] && echo yes || echo no)"
+    sleep 1  # well into its work
+    kill -"$sig" "$pid"
+    wait "$pid"
+    status=$?
+    check "the tool ends by SIG$sig ($mode)" "$((128 + $(kill -l "$sig")))" "$status"
+    check "the converter ends with it ($sig, $mode)" yes "$(gone "$ff" && echo yes || echo no)"
+    check "nothing left after SIG$sig ($mode)" "v.mp4 " "$(names "$D")"
+    cli prepare "$D/v.mp4" 2>/dev/null
+    check "prepare after SIG$sig ($mode)" 0 $?
+    check "files after SIG$sig ($mode)" "$CLEAN" "$(products "$D")"
+  done
+done
+
 # --- two preparations of one video at once: the second says so and touches nothing ---------------
 D="$WORK/twice"
 fresh "$D"

@@ -186,6 +186,91 @@ TEST(RunProcess, PassesDescriptorsUnderTheirNumbers) {
 }
 #endif
 
+/// Waits up to ten seconds for a file to be there.
+bool AppearsSoon(const std::string& path) {
+  for (int i = 0; i < 1000 && !FileExists(path); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return FileExists(path);
+}
+
+TEST(RunProcess, ACancelEndsTheChildAndWhatItStarted) {
+  // Each child writes its process id (and that of what it starts) once it runs; the cancel
+  // comes from another thread then. Every one must be gone, reaped, when RunProcess returns.
+  struct Case {
+    const char* name;
+    std::string script;  // $1: the file for our id, $2: the file for the id of what we start
+    bool startsMore;
+  } cases[] = {
+      {"sleeps", "echo $$ > \"$1.part\" && mv \"$1.part\" \"$1\" && exec sleep 30", false},
+      {"ignores SIGTERM",
+       "trap '' TERM; echo $$ > \"$1.part\" && mv \"$1.part\" \"$1\" && exec sleep 30", false},
+      {"closed its pipes",
+       "exec >/dev/null 2>&1; echo $$ > \"$1.part\" && mv \"$1.part\" \"$1\" && exec sleep 30",
+       false},
+      {"started another that holds its pipes",
+       "sleep 30 & echo $! > \"$2\"; echo $$ > \"$1.part\" && mv \"$1.part\" \"$1\"; wait",
+       true},
+  };
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    const std::string pidFile = dir.Path("pid");
+    const std::string morePidFile = dir.Path("more");
+    CancelFlag cancel{false};
+    std::thread canceller([&] {
+      AppearsSoon(pidFile);
+      cancel = true;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessResult r = RunProcess("/bin/sh", {"-c", c.script, "sh", pidFile, morePidFile},
+                                       {}, {}, &cancel);
+    canceller.join();
+    EXPECT_TRUE(r.started) << c.name;
+    EXPECT_TRUE(r.cancelled) << c.name;
+    // A generous bound: left alone, every child runs for half a minute.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << c.name;
+    const pid_t child = PidIn(pidFile);
+    ASSERT_GT(child, 0) << c.name;
+    EXPECT_NE(kill(child, 0), 0) << c.name << ": the child is not reaped";
+    if (c.startsMore) {
+      const pid_t more = PidIn(morePidFile);
+      ASSERT_GT(more, 0) << c.name;
+      EXPECT_TRUE(GoneSoon(more)) << c.name << ": what it started runs on";
+      if (!Gone(more)) kill(more, SIGKILL);
+    }
+    if (kill(child, 0) == 0) kill(child, SIGKILL);
+  }
+}
+
+TEST(RunProcess, ACancelBeforeTheStartStartsNothing) {
+  test::TempDir dir;
+  CancelFlag cancel{true};
+  const ProcessResult r =
+      RunProcess("/bin/sh", {"-c", "touch \"$1\"", "sh", dir.Path("ran")}, {}, {}, &cancel);
+  EXPECT_FALSE(r.started);
+  EXPECT_TRUE(r.cancelled);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(FileExists(dir.Path("ran")));
+}
+
+TEST(RunProcess, AFlagNeverSetChangesNothing) {
+  CancelFlag cancel{false};
+  std::vector<std::chrono::steady_clock::time_point> polls;
+  const ProcessResult r = RunProcess(
+      "/bin/sh", {"-c", "sleep 0.5; printf out; printf err >&2; exit 3"},
+      [&] { polls.push_back(std::chrono::steady_clock::now()); }, {}, &cancel);
+  EXPECT_TRUE(r.started);
+  EXPECT_FALSE(r.cancelled);
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.output, "out");
+  EXPECT_EQ(r.errors, "err");
+  // `poll` comes about every 100 ms, not at every look at the flag.
+  ASSERT_GE(polls.size(), 2u);
+  for (size_t i = 1; i < polls.size(); ++i) {
+    EXPECT_GE(polls[i] - polls[i - 1], std::chrono::milliseconds(90));
+  }
+}
+
 TEST(RunProcess, AProgramThatCannotStartIsTold) {
   const ProcessResult r = RunProcess("/nonexistent/ffmpeg", {"-version"});
   EXPECT_FALSE(r.started);
