@@ -104,7 +104,7 @@ class WindowPrompts : public UserPrompts {
 struct TForm1::Job {
   EditorState st;
   std::unique_ptr<WindowPrompts> prompts;
-  std::atomic<bool> cancel{false};
+  CancelFlag cancel{false};
   std::thread thread;
   bool ready = false;
 };
@@ -477,18 +477,23 @@ void TForm1::StartPreparation(const std::string& video) {
   ShowState();
   PreparationProgress("", 2);
   Job* raw = job.get();
-  job->thread = std::thread([self, raw, video] {
+  // The end is taken over only by this job while it is still the window's: a job cancelled
+  // meanwhile is gone, and another may live at its address.
+  std::weak_ptr<Job> weak = job;
+  job->thread = std::thread([self, raw, weak, video] {
     raw->ready = OpenVideoClick(
         raw->st, video,
         [self](const std::string& label, int position) {
           QMetaObject::invokeMethod(
               self, [self, label, position] { if (self) self->PreparationProgress(label, position); },
               Qt::QueuedConnection);
-        });
+        },
+        &raw->cancel);
     QMetaObject::invokeMethod(
         self,
-        [self, raw] {
-          if (self && self->m_job.get() == raw) self->FinishPreparation(self->m_job);
+        [self, weak] {
+          const std::shared_ptr<Job> ended = weak.lock();
+          if (self && ended && self->m_job == ended) self->FinishPreparation(ended);
         },
         Qt::QueuedConnection);
   });

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "CancelFlag.h"
 #include "EditorState.h"
 #include "MediaModule.h"
 #include "PictureButton.h"

@@ -9,8 +9,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "ChildProcess.h"
+#include "FakePrograms.h"
 #include "FileIo.h"
 #include "TestSupport.h"
 
@@ -240,6 +242,72 @@ TEST(Window, ClosingThePagesNeverReloadsOverEditsThatCannotBeSaved) {
   ASSERT_EQ(st.Subs.size(), 1u);
   EXPECT_EQ(st.Subs[0].Dialogue, "Edited");
   EXPECT_NE(test::ReadBytes(t.dir.Path("v.srt")).find("Edited"), std::string::npos);
+}
+
+/// The names in a folder.
+std::set<std::string> Names(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(ToPath(folder))) {
+    names.insert(FromPath(e.path().filename()));
+  }
+  return names;
+}
+
+TEST(Window, ClosingItWhilePreparingStopsTheConverterAndLeavesNothing) {
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  Window t;
+  const std::string video = t.dir.Path("long.mp4");
+  ASSERT_TRUE(MakeVideo(video, 30));
+  const std::set<std::string> before = Names(t.dir.Path());
+  // The converter at the pace of playback: the conversion lasts 30 s.
+  test::PathFirst slow(test::FakeProgramDir("slow-ffmpeg"), t.dir.Path("../pids"));
+  t.w->OpenVideo(video);
+  ASSERT_TRUE(t.w->Preparing());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return t.w->ProgressBar1->value() >= 3; }, 60000));
+  ASSERT_FALSE(test::FakePids(t.dir.Path("../pids")).empty());
+  t.w->close();
+  EXPECT_FALSE(t.w->Preparing());
+  EXPECT_EQ(t.ended, 0);  // a cancel ends nothing the user must hear about
+  EXPECT_TRUE(t.messages.empty()) << ::testing::PrintToString(t.messages);
+  std::set<std::string> after = Names(t.dir.Path());
+  after.erase("settings.ini");  // closing keeps the settings
+  EXPECT_EQ(after, before);
+  for (pid_t pid : test::FakePids(t.dir.Path("../pids"))) EXPECT_NE(kill(pid, 0), 0) << pid;
+  EXPECT_EQ(test::ChildProcesses(), std::vector<pid_t>{});
+}
+
+TEST(Window, ASecondVideoChosenWhileTheFirstIsPreparedReplacesIt) {
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  Window t;
+  const std::string first = t.dir.Path("first.mp4");
+  const std::string second = t.dir.Path("second.mp4");
+  ASSERT_TRUE(MakeVideo(first, 30));
+  ASSERT_TRUE(MakeVideo(second, 3));
+  test::PathFirst slow(test::FakeProgramDir("slow-ffmpeg"), t.dir.Path("../pids"));
+  t.w->OpenVideo(first);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return t.w->ProgressBar1->value() >= 3; }, 60000));
+  t.fileAnswers.push_back(second);
+  t.w->ImageVideoClick();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return t.ended > 0; }, PREPARE_MS));
+  EXPECT_EQ(t.ended, 1);
+  EXPECT_TRUE(t.lastReady) << ::testing::PrintToString(t.messages);
+  EXPECT_TRUE(t.messages.empty()) << ::testing::PrintToString(t.messages);
+  EXPECT_EQ(t.w->State().VideoFileName, second);
+  EXPECT_TRUE(t.w->ImageReadyGo->isVisible());
+  // Nothing of the first is left half-made, and nothing holds its lock.
+  for (const char* ext : {".wav", ".ws", ".ai", ".lock", ".ass"}) {
+    EXPECT_FALSE(FileExists(t.dir.Path(std::string("first") + ext))) << ext;
+  }
+  for (const char* ext : {".wav", ".ws", ".ai", ".ass"}) {
+    EXPECT_TRUE(FileExists(t.dir.Path(std::string("second") + ext))) << ext;
+  }
+  // A dialog cancelled while a video is prepared leaves it alone.
+  t.w->OpenVideo(first);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return t.w->ProgressBar1->value() >= 3; }, 60000))
+      << ::testing::PrintToString(t.messages);
+  t.w->ImageVideoClick();  // no answer: cancelled
+  EXPECT_TRUE(t.w->Preparing());
+  t.w->close();
 }
 
 TEST(Window, TheHelpPictureOpensTheManualBesideTheProgram) {
