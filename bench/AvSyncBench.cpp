@@ -136,7 +136,8 @@ Figures PlaySession(EditorState& st, QWidget& area, int seconds, const char* dri
   setenv("SDL_AUDIODRIVER", driver, 1);
   std::string failure;
   RealMediaFactory factory(&area, {[](const std::string&) {},
-                                   [&](const std::string& m) { failure = m; }});
+                                   [&](const std::string& m) { failure = m; },
+                                   {}});
   EditingMedia media;
   st.PlayRate = 1.0;
   st.ReplayState = 0;

@@ -17,10 +17,12 @@
 #include <QUrl>
 
 #include <cstdlib>
+#include <optional>
 
 #include "Controls.h"
 #include "Conversion.h"
 #include "BatchRetime.h"
+#include "DemoVideo.h"
 #include "Dialogs.h"
 #include "FileIo.h"
 #include "PlaybackLoop.h"
@@ -109,9 +111,18 @@ struct TForm1::Job {
   bool ready = false;
 };
 
+/// The sample video being made on its own thread.
+struct TForm1::DemoJob {
+  CancelFlag cancel{false};
+  std::thread thread;
+  std::optional<std::string> video;
+  std::string error;
+};
+
 TForm1::TForm1(WindowOptions options) : m_options(std::move(options)) { FormCreate(); }
 
 TForm1::~TForm1() {
+  CancelDemo();
   CancelPreparation();
   LeaveEditing();
 }
@@ -499,6 +510,49 @@ void TForm1::StartPreparation(const std::string& video) {
   });
 }
 
+void TForm1::OpenDemo(const std::string& folder) {
+  CancelDemo();
+  auto demo = std::make_shared<DemoJob>();
+  m_demo = demo;
+  LabelState->setText(QString::fromUtf8("正在生成示例视频……"));
+  LabelState->show();
+  ProgressBar1->setRange(0, 0);  // busy, without a measure
+  ProgressBar1->show();
+  QPointer<TForm1> self(this);
+  std::weak_ptr<DemoJob> weak = demo;
+  DemoJob* raw = demo.get();
+  demo->thread = std::thread([self, raw, weak, folder] {
+    raw->video = MakeDemoVideo(folder, raw->error, &raw->cancel);
+    QMetaObject::invokeMethod(
+        self,
+        [self, weak] {
+          const std::shared_ptr<DemoJob> done = weak.lock();
+          if (!self || !done || self->m_demo != done) return;
+          done->thread.join();
+          self->m_demo.reset();
+          self->ProgressBar1->setRange(0, 100);
+          self->LabelState->hide();
+          self->ProgressBar1->hide();
+          if (done->video) {
+            self->OpenVideo(*done->video);
+          } else if (!done->error.empty()) {
+            self->Tell(done->error);
+          }
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void TForm1::CancelDemo() {
+  if (!m_demo) return;
+  std::shared_ptr<DemoJob> demo = std::move(m_demo);
+  demo->cancel = true;
+  if (demo->thread.joinable()) demo->thread.join();
+  ProgressBar1->setRange(0, 100);
+  LabelState->hide();
+  ProgressBar1->hide();
+}
+
 void TForm1::PreparationProgress(const std::string& label, int position) {
   if (!Preparing()) return;
   LabelState->setText(Q(label));
@@ -676,6 +730,7 @@ void TForm1::LeaveEditing() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  CancelDemo();
   CancelPreparation();
   const bool editing = m_st.ReadyState == 2;
   LeaveEditing();

@@ -62,6 +62,11 @@ class TForm1 : public QWidget {
   /// Prepares `video` as if it had been chosen in the video dialog. A preparation under way is
   /// cancelled first.
   void OpenVideo(const std::string& video);
+  /// `tamsel --demo`: makes the sample video with speech and its script in `folder` (beside the
+  /// window, which stays usable) and then prepares it as if chosen in the video dialog.
+  void OpenDemo(const std::string& folder);
+  /// Whether the sample video is being made.
+  bool MakingDemo() const { return m_demo != nullptr; }
   /// Whether a video is being prepared.
   bool Preparing() const { return m_job != nullptr; }
   /// Called whenever a preparation has ended (tests wait for it).
@@ -84,6 +89,7 @@ class TForm1 : public QWidget {
 
  private:
   struct Job;
+  struct DemoJob;
 
   void FormCreate();
   void FormResize();
@@ -110,6 +116,8 @@ class TForm1 : public QWidget {
   EditorState m_st;
   std::unique_ptr<WindowPrompts> m_prompts;
   std::shared_ptr<Job> m_job;
+  std::shared_ptr<DemoJob> m_demo;
+  void CancelDemo();
   bool m_shown = false;
 
   // Editing.

@@ -1,6 +1,7 @@
 // tamsel: the window. `tamsel` waits on the start screen; `tamsel VIDEO` prepares that video at
 // start as the video dialog would; `tamsel --settings FILE` reads and writes that settings file.
-// `--quit-when-shown` ends the program once the start screen has been painted (for measuring
+// `tamsel --demo` makes a short sample video with speech and its script in the user's folder
+// and opens it. `--quit-when-shown` ends the program once the start screen has been painted (for measuring
 // the start-up).
 
 #include <QApplication>
@@ -20,6 +21,7 @@
 #endif
 
 #include "FileIo.h"
+#include "DemoVideo.h"
 #include "MainWindow.h"
 
 #if !defined(_WIN32)
@@ -66,15 +68,20 @@ int main(int argc, char** argv) {
   options.exeDir = tamsel::ExecutableDir();
   std::string video;
   bool quitWhenShown = false;
+  bool demo = false;
   const QStringList args = QApplication::arguments();
   for (int i = 1; i < args.size(); ++i) {
     const std::string a = args[i].toStdString();
     if (a == "--settings" && i + 1 < args.size()) {
       options.settingsPath = args[++i].toStdString();
+    } else if (a == "--demo") {
+      demo = true;
     } else if (a == "--quit-when-shown") {
       quitWhenShown = true;
     } else if (a == "--help" || a == "-h") {
-      std::printf("用法：tamsel [--settings 设置文件] [视频文件]\n");
+      std::printf("用法：tamsel [--settings 设置文件] [视频文件]\n"
+                  "      tamsel --demo   生成一段带语音的示例视频和它的文稿（在 %s），然后打开它\n",
+                  tamsel::DefaultDemoFolder().c_str());
       return 0;
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       std::fprintf(stderr, "tamsel: 不认识的选项 %s\n", a.c_str());
@@ -98,6 +105,10 @@ int main(int argc, char** argv) {
   CloseOnSignals(window);
 #endif
   window.show();
-  if (!video.empty()) window.OpenVideo(video);
+  if (demo) {
+    window.OpenDemo(tamsel::DefaultDemoFolder());
+  } else if (!video.empty()) {
+    window.OpenVideo(video);
+  }
   return app.exec();
 }

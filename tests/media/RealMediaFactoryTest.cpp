@@ -31,7 +31,8 @@ struct Session {
   QWidget videoArea{&window};
   RealMediaFactory factory{&videoArea,
                            {[this](const std::string& m) { soundNotices.push_back(m); },
-                            [this](const std::string& m) { videoFailures.push_back(m); }}};
+                            [this](const std::string& m) { videoFailures.push_back(m); },
+                            {}}};
   EditingMedia media;  // released before the window, as the window must
   SteadyClock clock;
   WindowFacts facts;
