@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -266,12 +267,21 @@ std::optional<std::string> MakeDemoVideo(const std::string& folder, std::string&
   try {
     poll();
     std::error_code ec;
-    std::filesystem::create_directories(ToPath(folder), ec);
+    const bool created = std::filesystem::create_directories(ToPath(folder), ec);
     if (ec || !std::filesystem::is_directory(ToPath(folder))) {
       error = folder + "\r" + "无法创建这个文件夹，无法生成示例视频。" +
               (ec ? "\r" + ec.message() : "");
       return std::nullopt;
     }
+    // A folder made for a demo that failed goes again (when still empty), after the work folder.
+    struct RemoveWhenFailed {
+      std::filesystem::path path;
+      bool armed;
+      ~RemoveWhenFailed() {
+        std::error_code ignored;
+        if (armed) std::filesystem::remove(path, ignored);
+      }
+    } madeFolder{ToPath(folder), created};
     const std::string base = FreeDemoBase(folder);
     std::optional<WorkFolder> work;
     try {
@@ -322,11 +332,15 @@ std::optional<std::string> MakeDemoVideo(const std::string& folder, std::string&
       return std::nullopt;
     }
     poll();
-    return PlaceDemo(folder, base, video, script);
+    std::string placed = PlaceDemo(folder, base, video, script);
+    madeFolder.armed = false;
+    return placed;
   } catch (const DemoCancelled&) {
     error = "示例视频的生成已取消。";
   } catch (const FileError& e) {
     error = e.path() + "\r" + e.what();
+  } catch (const std::exception& e) {
+    error = std::string("无法生成示例视频：") + e.what();
   }
   return std::nullopt;
 }

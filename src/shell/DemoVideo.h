@@ -38,7 +38,7 @@ std::string FreeDemoBase(const std::string& folder);
 /// complete, without replacing anything; the working folder is removed at the end. Called on a
 /// worker thread; takes some seconds. On failure returns nothing with the reason in `error`
 /// (Chinese, naming the missing program, the folder or the converter's own words) and leaves
-/// nothing behind. When `*cancel` turns true, the running program is ended and the call
+/// nothing behind (not even the folder, when it made it). When `*cancel` turns true, the running program is ended and the call
 /// returns nothing, with nothing left behind either.
 std::optional<std::string> MakeDemoVideo(const std::string& folder, std::string& error,
                                          const std::atomic<bool>* cancel = nullptr);

@@ -180,7 +180,8 @@ TEST(FreeDemoBase, TakesTheFirstNameNothingInTheFolderBeginsWith) {
 
 TEST(FreeDemoBase, AMissingFolderIsFree) {
   TempDir dir;
-  EXPECT_EQ(FreeDemoBase(dir.Path("新文件夹")), FromPath(ToPath(dir.Path("新文件夹")) / "示例"));
+  EXPECT_EQ(FreeDemoBase(dir.Path("新文件夹")),
+            FromPath(ToPath(dir.Path("新文件夹")) / ToPath("示例")));
 }
 
 TEST(DefaultDemoFolder, IsTamselDemoInTheHomeFolder) {
@@ -192,6 +193,11 @@ TEST(DefaultDemoFolder, IsTamselDemoInTheHomeFolder) {
   const char* home = std::getenv("HOME");
   if (!home || !*home) GTEST_SKIP() << "no HOME";
   EXPECT_EQ(DefaultDemoFolder(), FromPath(ToPath(home) / ToPath("Tamsel示例")));
+  // Without a home folder, the temporary folder.
+  const std::string saved = home;
+  unsetenv("HOME");
+  EXPECT_EQ(DefaultDemoFolder(), FromPath(fs::temp_directory_path() / ToPath("Tamsel示例")));
+  setenv("HOME", saved.c_str(), 1);
 #endif
 }
 
@@ -224,7 +230,7 @@ TEST(MakeDemoVideo, MakesAVideoWhoseSpeechBlocksMatchItsScript) {
   ASSERT_TRUE(video) << error;
   std::printf("made the demo in %.1f s\n", std::chrono::duration<double>(took).count());
   EXPECT_TRUE(error.empty()) << error;
-  const std::string base = FromPath(ToPath(folder) / "示例");
+  const std::string base = FromPath(ToPath(folder) / ToPath("示例"));
   EXPECT_EQ(*video, base + ".mp4");
   EXPECT_EQ(Names(folder), (std::set<std::string>{"示例.mp4", "示例.txt"}));
 
@@ -410,13 +416,35 @@ TEST(MakeDemoVideo, AMissingOrFailingProgramIsNamedAndLeavesNothing) {
     if (c.fakeSpeaker) FakeProgram(bin.Path("espeak-ng"), c.fakeSpeaker);
     if (c.converter) Link("ffmpeg", bin.Path());
     if (c.fakeConverter) FakeProgram(bin.Path("ffmpeg"), c.fakeConverter);
+    const std::string folder = dir.Path("新的");  // made by the call, so removed again
     std::string error;
     std::optional<std::string> video;
-    WithPath(bin.Path(), [&] { video = MakeDemoVideo(dir.Path(), error); });
+    WithPath(bin.Path(), [&] { video = MakeDemoVideo(folder, error); });
     EXPECT_FALSE(video);
     EXPECT_EQ(error, c.expected);
     EXPECT_TRUE(Names(dir.Path()).empty());
   }
+}
+
+TEST(MakeDemoVideo, AConverterWithoutH264MakesMpeg4) {
+  REQUIRE_TOOLS();
+  TempDir bin, dir;
+  Link("espeak-ng", bin.Path());
+  WriteBytes(bin.Path("ffmpeg"),
+             "#!/bin/sh\ncase \"$*\" in *libx264*)\n"
+             "  echo \"Unknown encoder 'libx264'\" >&2; exit 1;;\nesac\n"
+             "exec '" +
+                 FindProgram("ffmpeg") + "' \"$@\"\n");
+  fs::permissions(ToPath(bin.Path("ffmpeg")), fs::perms::owner_all);
+  std::string error;
+  std::optional<std::string> video;
+  WithPath(bin.Path(), [&] { video = MakeDemoVideo(dir.Path(), error); });
+  ASSERT_TRUE(video) << error;
+  const ProcessResult r =
+      RunProcess(FindProgram("ffprobe"), {"-v", "error", "-select_streams", "v", "-show_entries",
+                                          "stream=codec_name", "-of", "csv=p=0", "file:" + *video});
+  EXPECT_EQ(r.output, "mpeg4\n");
+  EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"示例.mp4", "示例.txt"}));
 }
 
 #endif
