@@ -1,32 +1,46 @@
 #pragma once
 
-// The sample of `tamsel --demo`: a short video with speech and the text script of what is said,
-// so that a new user sees the whole work in a minute: the script becomes the subtitles, which are
-// then timed against the speech.
+// The sample video of the demo: a calm moving picture with a few spoken everyday sentences and
+// their script beside it, so that a new user can prepare and time a video in a minute. Made
+// with ffmpeg and espeak-ng, found as the converter is found (beside the executable, else on
+// the PATH).
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "CancelFlag.h"
-
 namespace tamsel {
 
-/// The sentences spoken in the sample, one subtitle each.
+/// The sentences the sample video speaks, in order; its script holds one per line.
 const std::vector<std::string>& DemoSentences();
 
-/// Where the sample goes unless told otherwise: "Tamsel示例" in the user's home folder.
+/// The silence after each sentence, in milliseconds (the last one is the silence at the end).
+const std::vector<int>& DemoPausesMs();
+
+/// The silence before the first sentence, in milliseconds.
+inline constexpr int DEMO_LEAD_MS = 1000;
+
+/// The folder the demo is made in unless the user picks another: "Tamsel示例" in the home
+/// folder ($HOME, on Windows %USERPROFILE%), else in the system's temporary folder.
 std::string DefaultDemoFolder();
 
-/// Makes the sample in `folder` (created when missing): a video of under a minute, a calm moving
-/// picture with the sentences spoken by espeak-ng one after another with pauses between them,
-/// and the script (UTF-8, one sentence per line) under the same name with ".txt". The name is
-/// "示例", or "示例2", "示例3", … when a file of that name (the video, the script or any of
-/// their side files) is there already: nothing of the user's is ever replaced. Both files take
-/// their names only when complete. Returns the video's path; nothing when it cannot be made
-/// (`error` then names what failed) or when `cancel` was set (`error` empty; nothing is left
-/// behind).
+/// The path without extension under which a new demo goes into `folder`: "示例", else
+/// "示例2", "示例3" … the first name NAME for which no entry of the folder begins with
+/// "NAME." (a video, its script, side files, subtitles, temporary files, a demo being made).
+/// So the demo never takes the name of anything already there, whatever its extension.
+std::string FreeDemoBase(const std::string& folder);
+
+/// Makes the sample video NAME.mp4 and its script NAME.txt (UTF-8, one sentence a line) in
+/// `folder`, created when missing, with NAME from FreeDemoBase, and returns the video's path.
+/// Everything is made in a folder of its own ("NAME.part-" + six characters, which also keeps
+/// the name from a second demo made at the same time) and given its final name only when
+/// complete, without replacing anything; the working folder is removed at the end. Called on a
+/// worker thread; takes some seconds. On failure returns nothing with the reason in `error`
+/// (Chinese, naming the missing program, the folder or the converter's own words) and leaves
+/// nothing behind (not even the folder, when it made it). When `*cancel` turns true, the running program is ended and the call
+/// returns nothing, with nothing left behind either.
 std::optional<std::string> MakeDemoVideo(const std::string& folder, std::string& error,
-                                         const CancelFlag* cancel = nullptr);
+                                         const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace tamsel
