@@ -310,6 +310,25 @@ TEST(Window, ASecondVideoChosenWhileTheFirstIsPreparedReplacesIt) {
   t.w->close();
 }
 
+TEST(Window, AFileThatIsNoVideoIsToldWithTheProbesOwnWords) {
+  if (FindProgram("ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
+  Window t;
+  const std::string fake = t.dir.Path("not a video.mp4");
+  test::WriteBytes(fake, std::string(5000, 'x'));
+  t.fileAnswers.push_back(fake);
+  t.w->ImageVideoClick();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return t.ended > 0; }, PREPARE_MS));
+  EXPECT_FALSE(t.lastReady);
+  ASSERT_EQ(t.messages.size(), 1u) << ::testing::PrintToString(t.messages);
+  EXPECT_EQ(t.messages[0].rfind("视频文件无法识别，请升级解码器。\n", 0), 0u) << t.messages[0];
+  EXPECT_NE(t.messages[0].find("Invalid data"), std::string::npos) << t.messages[0];
+  EXPECT_TRUE(t.w->ImageVideoNon->isVisible());
+  EXPECT_TRUE(t.w->ImageNotReady->isVisible());
+  EXPECT_FALSE(t.w->ImageReadyGo->isVisible());
+  EXPECT_FALSE(t.w->ProgressBar1->isVisible());
+  EXPECT_FALSE(FileExists(t.dir.Path("not a video.wav")));
+}
+
 TEST(Window, TheHelpPictureOpensTheManualBesideTheProgram) {
   Window t;
   t.w->ImageTamselClick();
