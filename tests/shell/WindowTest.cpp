@@ -310,6 +310,36 @@ TEST(Window, ASecondVideoChosenWhileTheFirstIsPreparedReplacesIt) {
   t.w->close();
 }
 
+TEST(Window, AnotherVideoIsOpenedOnlyOnceTheEditsOfTheFirstAreSaved) {
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  Window t;
+  const std::string first = t.dir.Path("a.mp4");
+  const std::string second = t.dir.Path("b.mp4");
+  ASSERT_TRUE(MakeVideo(first, 4));
+  ASSERT_TRUE(MakeVideo(second, 4));
+  std::ofstream(t.dir.Path("a.srt"), std::ios::binary) << "1\r\n00:00:01,000 --> 00:00:02,000\r\nOne\r\n\r\n";
+  t.w->OpenVideo(first);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return t.ended == 1; }, PREPARE_MS));
+  EditorState& st = t.w->State();
+  ASSERT_EQ(st.Subs.size(), 1u);
+  st.Subs[0].Dialogue = "Edited";
+  st.Subs[0].Changed = true;
+  st.SubDirty = true;
+  // The file cannot take the edits: the first video stays open with them.
+  std::filesystem::permissions(ToPath(t.dir.Path("a.srt")), std::filesystem::perms::owner_read);
+  t.w->OpenVideo(second);
+  EXPECT_FALSE(t.w->Preparing());
+  EXPECT_EQ(st.VideoFileName, first);
+  EXPECT_EQ(st.Subs[0].Dialogue, "Edited");
+  EXPECT_FALSE(t.messages.empty());
+  // It can again: the edits are written, then the other video is prepared.
+  std::filesystem::permissions(ToPath(t.dir.Path("a.srt")), std::filesystem::perms::owner_all);
+  t.w->OpenVideo(second);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return t.ended == 2; }, PREPARE_MS));
+  EXPECT_EQ(t.w->State().VideoFileName, second);
+  EXPECT_NE(test::ReadBytes(t.dir.Path("a.srt")).find("Edited"), std::string::npos);
+}
+
 TEST(Window, AFileThatIsNoVideoIsToldWithTheProbesOwnWords) {
   if (FindProgram("ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
   Window t;
