@@ -260,19 +260,22 @@ TEST(Window, ClosingItWhilePreparingStopsTheConverterAndLeavesNothing) {
   ASSERT_TRUE(MakeVideo(video, 30));
   const std::set<std::string> before = Names(t.dir.Path());
   // The converter at the pace of playback: the conversion lasts 30 s.
-  test::PathFirst slow(test::FakeProgramDir("slow-ffmpeg"), t.dir.Path("../pids"));
+  test::PathFirst slow(test::FakeProgramDir("slow-ffmpeg"), t.dir.Path("fake-pids"));
   t.w->OpenVideo(video);
   ASSERT_TRUE(t.w->Preparing());
   ASSERT_TRUE(QTest::qWaitFor([&] { return t.w->ProgressBar1->value() >= 3; }, 60000));
-  ASSERT_FALSE(test::FakePids(t.dir.Path("../pids")).empty());
+  // The converter has started (it writes its process id as it starts).
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !test::FakePids(t.dir.Path("fake-pids")).empty(); },
+                              60000));
   t.w->close();
   EXPECT_FALSE(t.w->Preparing());
   EXPECT_EQ(t.ended, 0);  // a cancel ends nothing the user must hear about
   EXPECT_TRUE(t.messages.empty()) << ::testing::PrintToString(t.messages);
   std::set<std::string> after = Names(t.dir.Path());
   after.erase("settings.ini");  // closing keeps the settings
+  after.erase("fake-pids");     // the stand-ins' own record
   EXPECT_EQ(after, before);
-  for (pid_t pid : test::FakePids(t.dir.Path("../pids"))) EXPECT_NE(kill(pid, 0), 0) << pid;
+  for (pid_t pid : test::FakePids(t.dir.Path("fake-pids"))) EXPECT_NE(kill(pid, 0), 0) << pid;
   EXPECT_EQ(test::ChildProcesses(), std::vector<pid_t>{});
 }
 
@@ -283,7 +286,7 @@ TEST(Window, ASecondVideoChosenWhileTheFirstIsPreparedReplacesIt) {
   const std::string second = t.dir.Path("second.mp4");
   ASSERT_TRUE(MakeVideo(first, 30));
   ASSERT_TRUE(MakeVideo(second, 3));
-  test::PathFirst slow(test::FakeProgramDir("slow-ffmpeg"), t.dir.Path("../pids"));
+  test::PathFirst slow(test::FakeProgramDir("slow-ffmpeg"), t.dir.Path("fake-pids"));
   t.w->OpenVideo(first);
   ASSERT_TRUE(QTest::qWaitFor([&] { return t.w->ProgressBar1->value() >= 3; }, 60000));
   t.fileAnswers.push_back(second);
