@@ -74,6 +74,31 @@ struct Window {
     return FileExists(dir.Path("settings.ini")) ? test::ReadBytes(dir.Path("settings.ini")) : "";
   }
 
+  /// Prepares `name` (a 4-s video made here) with an SRT of one entry "One" beside it, through
+  /// the video picture; then edits that entry's text to "Edited" without saving it, and takes
+  /// the SRT's write permission away. True when it ended ready.
+  bool PrepareWithUnsavedEdit(const std::string& name) {
+    const std::string video = dir.Path(name + ".mp4");
+    if (!MakeVideo(video, 4)) return false;
+    test::WriteBytes(dir.Path(name + ".srt"), "1\r\n00:00:01,000 --> 00:00:02,000\r\nOne\r\n\r\n");
+    fileAnswers.push_back(video);
+    const int before = ended;
+    w->ImageVideoClick();
+    if (!QTest::qWaitFor([&] { return ended > before; }, PREPARE_MS) || !lastReady) return false;
+    EditorState& st = w->State();
+    if (st.Subs.size() != 1) return false;
+    st.Subs[0].Dialogue = "Edited";
+    st.Subs[0].Changed = true;
+    st.SubDirty = true;
+    std::filesystem::permissions(ToPath(dir.Path(name + ".srt")), std::filesystem::perms::owner_read);
+    return true;
+  }
+
+  /// Waits until the (slow) converter is at work: the progress bar is past the probe.
+  bool WaitConverting() {
+    return QTest::qWaitFor([&] { return w->ProgressBar1->value() >= 3; }, 60000);
+  }
+
   /// Prepares a new video of `seconds` through the video picture; true when it ended ready.
   bool Prepare(const std::string& name, double seconds) {
     const std::string video = dir.Path(name);
@@ -214,20 +239,8 @@ TEST(Window, PreparesAVideoAndTheToolsFollowIt) {
 TEST(Window, ClosingThePagesNeverReloadsOverEditsThatCannotBeSaved) {
   if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
   Window t;
-  const std::string video = t.dir.Path("v.mp4");
-  ASSERT_TRUE(MakeVideo(video, 4));
-  std::ofstream(t.dir.Path("v.srt"), std::ios::binary) << "1\r\n00:00:01,000 --> 00:00:02,000\r\nOne\r\n\r\n";
-  t.fileAnswers.push_back(video);
-  const int before = t.ended;
-  t.w->ImageVideoClick();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return t.ended > before; }, PREPARE_MS));
-  ASSERT_TRUE(t.w->ImageReadyGo->isVisible());
+  ASSERT_TRUE(t.PrepareWithUnsavedEdit("v")) << ::testing::PrintToString(t.messages);
   EditorState& st = t.w->State();
-  ASSERT_EQ(st.Subs.size(), 1u);
-  st.Subs[0].Dialogue = "Edited";
-  st.Subs[0].Changed = true;
-  st.SubDirty = true;
-  std::filesystem::permissions(ToPath(t.dir.Path("v.srt")), std::filesystem::perms::owner_read);
   t.messages.clear();
   t.w->ImageSetupClick();
   t.w->Image0Click();
@@ -263,7 +276,7 @@ TEST(Window, ClosingItWhilePreparingStopsTheConverterAndLeavesNothing) {
   test::PathFirst slow(test::FakeProgramDir("slow-ffmpeg"), t.dir.Path("fake-pids"));
   t.w->OpenVideo(video);
   ASSERT_TRUE(t.w->Preparing());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return t.w->ProgressBar1->value() >= 3; }, 60000));
+  ASSERT_TRUE(t.WaitConverting());
   // The converter has started (it writes its process id as it starts).
   ASSERT_TRUE(QTest::qWaitFor([&] { return !test::FakePids(t.dir.Path("fake-pids")).empty(); },
                               60000));
@@ -288,7 +301,7 @@ TEST(Window, ASecondVideoChosenWhileTheFirstIsPreparedReplacesIt) {
   ASSERT_TRUE(MakeVideo(second, 3));
   test::PathFirst slow(test::FakeProgramDir("slow-ffmpeg"), t.dir.Path("fake-pids"));
   t.w->OpenVideo(first);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return t.w->ProgressBar1->value() >= 3; }, 60000));
+  ASSERT_TRUE(t.WaitConverting());
   t.fileAnswers.push_back(second);
   t.w->ImageVideoClick();
   ASSERT_TRUE(QTest::qWaitFor([&] { return t.ended > 0; }, PREPARE_MS));
@@ -306,8 +319,7 @@ TEST(Window, ASecondVideoChosenWhileTheFirstIsPreparedReplacesIt) {
   }
   // A dialog cancelled while a video is prepared leaves it alone.
   t.w->OpenVideo(first);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return t.w->ProgressBar1->value() >= 3; }, 60000))
-      << ::testing::PrintToString(t.messages);
+  ASSERT_TRUE(t.WaitConverting()) << ::testing::PrintToString(t.messages);
   t.w->ImageVideoClick();  // no answer: cancelled
   EXPECT_TRUE(t.w->Preparing());
   t.w->close();
@@ -318,18 +330,10 @@ TEST(Window, AnotherVideoIsOpenedOnlyOnceTheEditsOfTheFirstAreSaved) {
   Window t;
   const std::string first = t.dir.Path("a.mp4");
   const std::string second = t.dir.Path("b.mp4");
-  ASSERT_TRUE(MakeVideo(first, 4));
+  ASSERT_TRUE(t.PrepareWithUnsavedEdit("a")) << ::testing::PrintToString(t.messages);
   ASSERT_TRUE(MakeVideo(second, 4));
-  std::ofstream(t.dir.Path("a.srt"), std::ios::binary) << "1\r\n00:00:01,000 --> 00:00:02,000\r\nOne\r\n\r\n";
-  t.w->OpenVideo(first);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return t.ended == 1; }, PREPARE_MS));
   EditorState& st = t.w->State();
-  ASSERT_EQ(st.Subs.size(), 1u);
-  st.Subs[0].Dialogue = "Edited";
-  st.Subs[0].Changed = true;
-  st.SubDirty = true;
   // The file cannot take the edits: the first video stays open with them.
-  std::filesystem::permissions(ToPath(t.dir.Path("a.srt")), std::filesystem::perms::owner_read);
   t.w->OpenVideo(second);
   EXPECT_FALSE(t.w->Preparing());
   EXPECT_EQ(st.VideoFileName, first);
