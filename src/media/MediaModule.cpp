@@ -12,12 +12,6 @@
 
 extern "C" TAMSEL_EXPORT tamsel::MediaFactory* TamselCreateMediaFactory(
     QWidget* videoParent, const tamsel::MediaNotices* notices, int renderer) {
-  tamsel::RealMediaFactory::Notices n;
-  if (notices) {
-    n.sound = notices->sound;
-    n.videoFailed = notices->videoFailed;
-    n.pointerShapes = notices->pointerShapes;
-  }
-  return new tamsel::RealMediaFactory(videoParent, std::move(n),
+  return new tamsel::RealMediaFactory(videoParent, notices ? *notices : tamsel::MediaNotices{},
                                       static_cast<tamsel::MpvVideoWidget::Renderer>(renderer));
 }

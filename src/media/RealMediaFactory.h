@@ -8,6 +8,7 @@
 #include <string>
 
 #include "MpvVideoWidget.h"
+#include "MediaModule.h"
 #include "ReadyGo.h"
 #include "SdlSoundOutput.h"
 
@@ -17,16 +18,8 @@ namespace tamsel {
 /// window, the sound played through SDL from the WAV mapped where it lies.
 class RealMediaFactory : public MediaFactory {
  public:
-  /// What the devices have to tell the user after ReadyGo has returned; each may be empty.
-  struct Notices {
-    /// A message for the user that needs no answer: no sound device (the sound goes on
-    /// silently), or the WAV could not be mapped (the cursor runs silently on the clock).
-    std::function<void(const std::string& message)> sound;
-    /// mpv cannot play the video; the message names it and says why. Editing cannot go on.
-    std::function<void(const std::string& message)> videoFailed;
-    /// The window's pictures of the numbered pointer shapes; empty: standard cursors.
-    std::function<QCursor(int shape)> pointerShapes;
-  };
+  /// What the devices have to tell the window after ReadyGo has returned.
+  using Notices = MediaNotices;
 
   /// Players become children of `videoParent` (the window's area for the video). The window
   /// releases the players it took before it deletes `videoParent`.

@@ -29,20 +29,19 @@ QSlider* Slider(QWidget* page, int max, const char* hint) {
   return bar;
 }
 
-void Bind(ValueTrackBar& t, QWidget* page, int max, int* field,
-          std::function<std::string(int)> text, const char* hint) {
-  t.bar = Slider(page, max, hint);
-  t.label = new QLabel(page);
-  t.field = field;
-  t.text = std::move(text);
-  ValueTrackBar* self = &t;
-  QObject::connect(t.bar, &QSlider::valueChanged, page, [self](int p) {
-    *self->field = p;
-    self->label->setText(Q(self->text(p)));
+}  // namespace
+
+void ValueTrackBar::Make(QWidget* page, int max, int* boundField,
+                         std::function<std::string(int)> labelText, const char* hint) {
+  bar = Slider(page, max, hint);
+  label = new QLabel(page);
+  field = boundField;
+  text = std::move(labelText);
+  QObject::connect(bar, &QSlider::valueChanged, page, [this](int p) {
+    *field = p;
+    label->setText(Q(text(p)));
   });
 }
-
-}  // namespace
 
 void ValueTrackBar::Show() const {
   const QSignalBlocker block(bar);
@@ -80,8 +79,8 @@ SetupPages::SetupPages(Controls& c, QWidget* parent) : QTabWidget(parent), m_c(c
   chkBoxAIenable = CheckBox(TabSheet11, "使用“磁石”", "适用于安静对话场景", &c.chkBoxAIenable);
   CheckBoxShowAI = CheckBox(TabSheet11, "显示A.I.数据", "开发期使用", &c.CheckBoxShowAI);
   for (auto* hidden : {CheckBoxSoundStyle, chkBoxAIenable, CheckBoxShowAI}) hidden->hide();
-  Bind(LoopTime, TabSheet11, 5, &c.TrackBarLoopTime, LabelLoopTime, nullptr);
-  Bind(OutDelay, TabSheet11, 5, &c.TrackBarOutDelay, LabelOutDelay, nullptr);
+  LoopTime.Make(TabSheet11, 5, &c.TrackBarLoopTime, LabelLoopTime, nullptr);
+  OutDelay.Make(TabSheet11, 5, &c.TrackBarOutDelay, LabelOutDelay, nullptr);
   OutDelay.label->setToolTip(QString::fromUtf8("字幕滞后于声音的消逝"));
   LabeledEditLayer = new QLineEdit(TabSheet11);
   LabeledEditLayer->setValidator(
@@ -113,8 +112,8 @@ SetupPages::SetupPages(Controls& c, QWidget* parent) : QTabWidget(parent), m_c(c
   // 键盘鼠标
   TabSheet12 = new QWidget(this);
   TabSheet12->setToolTip(QString::fromUtf8("粗校尺度大三倍"));
-  Bind(KeyStep, TabSheet12, 9, &c.TrackBarKeyStep, LabelKeyStep, "调节时轴的作用度");
-  Bind(MouseStep, TabSheet12, 9, &c.TrackBarMouseStep, LabelMouseStep, "调节时轴的作用度");
+  KeyStep.Make(TabSheet12, 9, &c.TrackBarKeyStep, LabelKeyStep, "调节时轴的作用度");
+  MouseStep.Make(TabSheet12, 9, &c.TrackBarMouseStep, LabelMouseStep, "调节时轴的作用度");
   {
     auto* v = new QVBoxLayout(TabSheet12);
     v->addWidget(KeyStep.label);
@@ -134,7 +133,7 @@ SetupPages::SetupPages(Controls& c, QWidget* parent) : QTabWidget(parent), m_c(c
       {QString::fromUtf8("撤销调整、回避冲突；"), QString::fromUtf8("当前轴优先、其它轴避让；"),
        QString::fromUtf8("其它轴优先、当前轴避让；"), QString::fromUtf8("相互适应、协同避让；")},
       &c.RadioGroupCrashStyle, "", &crashBox);
-  Bind(MinTime, TabSheet13, 5, &c.TrackBarMinTime, LabelMinTime, "约束最短时间轴");
+  MinTime.Make(TabSheet13, 5, &c.TrackBarMinTime, LabelMinTime, "约束最短时间轴");
   MinTime.label->setToolTip(QString::fromUtf8("约束最短时间轴"));
   {
     auto* v = new QVBoxLayout(TabSheet13);

@@ -25,6 +25,10 @@ struct ValueTrackBar {
   int* field = nullptr;
   std::function<std::string(int)> text;
   void Show() const;  ///< the field's value on the bar and in the label
+  /// Makes the bar (positions 0..`max`, `hint` as its tooltip when given) and its label on
+  /// `page`, bound to `field` and labelled by `text`.
+  void Make(QWidget* page, int max, int* field, std::function<std::string(int)> text,
+            const char* hint);
 };
 
 /// The settings pages (`PageControlSetup`): "常用选项", "键盘鼠标", "约束规则", "性能优化". Every

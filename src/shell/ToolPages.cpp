@@ -28,17 +28,7 @@ QLabel* Note(QWidget* page, const char* text) {
 ToolPages::ToolPages(Controls& c, QWidget* parent) : QTabWidget(parent), m_c(c) {
   // 自动对齐
   TabSheet21 = new QWidget(this);
-  AutoAdj.bar = new QSlider(Qt::Horizontal, TabSheet21);
-  AutoAdj.bar->setRange(0, 4);
-  AutoAdj.bar->setPageStep(1);
-  AutoAdj.bar->setTickPosition(QSlider::TicksBelow);
-  AutoAdj.label = new QLabel(TabSheet21);
-  AutoAdj.field = &c.TrackBarAutoAdj;
-  AutoAdj.text = LabelAutoAdj;
-  connect(AutoAdj.bar, &QSlider::valueChanged, this, [this](int p) {
-    m_c.TrackBarAutoAdj = p;
-    AutoAdj.label->setText(QString::fromStdString(LabelAutoAdj(p)));
-  });
+  AutoAdj.Make(TabSheet21, 4, &c.TrackBarAutoAdj, LabelAutoAdj, nullptr);
   ButtonAutoAdjBegin = Button(TabSheet21, "瞬间对齐", &onAutoAdj);
   ButtonAutoAdjBegin->setToolTip(QString::fromUtf8("请慎用！备份留好了吗？"));
   {
