@@ -11,6 +11,8 @@ PACKAGES=(
   libass-dev
   clang libclang-rt-14-dev
   ffmpeg espeak-ng time python3
+  # the locale definitions, from which a test makes a comma-decimal locale of its own
+  locales
   # video player: libmpv drawn in a Qt 6 widget; Xvfb and Mesa for the tests of its OpenGL path
   libmpv-dev qt6-base-dev libqt6opengl6-dev xvfb xauth libgl1-mesa-dri
   # the window: its artwork is SVG; Chinese fonts (a Hei and a Kai face); the manual opens with
