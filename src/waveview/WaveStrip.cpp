@@ -130,9 +130,11 @@ Argb TimeBackgroundColour(int32_t d) {
   const double rx = std::max(d - 120, 0);
   const double gx = std::max(d - 72, 0);
   const double bd = d;
-  const int32_t r = LowByte(250.0 / (std::fabs(128 - rx) + 400 - 2 * rx) * rx);
-  const int32_t g = LowByte(350.0 / (std::fabs(80 - gx) + 600 - 2 * gx) * gx);
-  const int32_t b = LowByte(200.0 / (std::fabs(120 - bd) + 600 - 2 * bd) * bd);
+  // n / den * x, worked out as n * x / den: one rounding only, so that a whole quotient
+  // (200 / 300 * 180) is not truncated to the integer below it.
+  const int32_t r = LowByte(250.0 * rx / (std::fabs(128 - rx) + 400 - 2 * rx));
+  const int32_t g = LowByte(350.0 * gx / (std::fabs(80 - gx) + 600 - 2 * gx));
+  const int32_t b = LowByte(200.0 * bd / (std::fabs(120 - bd) + 600 - 2 * bd));
   return RgbOf(r, g, b);
 }
 

@@ -422,7 +422,9 @@ TEST(WaveStripData, AStripWiderThanTheSoundShowsSilenceAndNothingPastTheArrays) 
   s.TickAt(500000);
   EXPECT_EQ(s.st.ViewStart, 2 * 50000 - 1024);
   EXPECT_EQ(FirstDifference(s.strip, ReferencePaint(s.st, 1024)), "");
-  EXPECT_EQ(s.strip.Pixel(512, 64), p.cursorBodyInSub == p.currentBody ? p.currentBody : p.currentBody);
+  // The cursor in the middle column, outside any entry, on a silent slot.
+  EXPECT_EQ(s.strip.Pixel(512, 64), p.currentBody);
+  EXPECT_EQ(s.strip.Pixel(512, 63), p.cursorBackgroundOutside);
 }
 
 TEST(WaveStripData, HitTestsAndSearchesPastTheCoverageMapFindNothing) {
