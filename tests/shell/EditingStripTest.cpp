@@ -11,6 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "ChildProcess.h"
+#include "FileIo.h"
+#include "MainWindow.h"
+#include "TestSupport.h"
+
 namespace tamsel {
 namespace {
 
@@ -284,6 +289,89 @@ TEST(EditingStrip, StoppedItHidesEverythingAndStartsAgainBlank) {
   f.TickAt(10500);
   EXPECT_TRUE(f.strip->Strip().Shows());
   EXPECT_EQ(ScreenDiffers(f), "");
+}
+
+// ---- In the window, entering editing for real ----
+
+/// Makes a short video with a beeping tone and an ASS file beside it.
+bool MakeVideoWithSubtitles(const test::TempDir& dir, const std::string& name, double seconds) {
+  const ProcessResult r = RunProcess(
+      FindProgram("ffmpeg"),
+      {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+       "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds), "-f", "lavfi", "-i",
+       "sine=frequency=440:beep_factor=4:duration=" + std::to_string(seconds), "-c:v", "mpeg4",
+       "-shortest", dir.Path(name + ".mp4")});
+  if (r.exitCode != 0) return false;
+  test::WriteBytes(dir.Path(name + ".ass"),
+                   test::CrLf(test::With(test::AssScriptHead(),
+                                         {"Dialogue: 0,0:00:01.00,0:00:02.50,Default,,0,0,0,,第一句",
+                                          "Dialogue: 0,0:00:03.00,0:00:04.00,Default,,0,0,0,,第二句",
+                                          "Dialogue: 0,0:00:05.00,0:00:06.00,Default,,0,0,0,,第三句"})));
+  return true;
+}
+
+TEST(EditingStripInTheWindow, MadeWhenEditingBeginsLaidOutAndTickingUntilItEnds) {
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  test::TempDir dir;
+  ASSERT_TRUE(MakeVideoWithSubtitles(dir, "片", 8));
+  std::vector<std::string> messages;
+  WindowOptions o;
+  o.exeDir = TAMSEL_MODULE_DIR;  // where the devices' module is
+  o.settingsPath = dir.Path("settings.ini");
+  o.renderer = VideoRenderer::Software;
+  o.showMessage = [&](const std::string& m) { messages.push_back(m); };
+  o.chooseFile = [&](const std::string&, const std::string&) { return dir.Path("片.mp4"); };
+  TForm1 w(o);
+  bool ended = false, ready = false;
+  w.onPreparationEnded = [&](bool r) {
+    ended = true;
+    ready = r;
+  };
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  EXPECT_EQ(w.Strip, nullptr);  // nothing of the strip on the start screen
+  w.ImageVideoClick();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 120000));
+  ASSERT_TRUE(ready) << ::testing::PrintToString(messages);
+
+  for (int session = 0; session < 2; ++session) {
+    w.ImageReadyGoClick();
+    ASSERT_EQ(w.State().ReadyState, 2) << ::testing::PrintToString(messages);
+    ASSERT_NE(w.Strip, nullptr);
+    static EditingStrip* first = w.Strip;
+    EXPECT_EQ(w.Strip, first);  // made once, when editing first began
+    EditingStrip& s = *w.Strip;
+    const auto layout = [&] {
+      const EditingHeights heights{17, 32, 128, s.LabelStrHeight(w.width(), w.height())};
+      return LayOutEditing(w.width(), w.height(), w.State().Ctrl.RadioGroupPower, heights);
+    };
+    EXPECT_EQ(s.Panel1->geometry(), QRect(layout().panel.left, layout().panel.top,
+                                          layout().panel.width, 128));
+    EXPECT_TRUE(s.Panel1->isVisible());
+    EXPECT_EQ(s.PaintWav->size(), QSize(layout().panel.width, 128));
+    EXPECT_TRUE(s.Timer4ShowWav.isActive());
+    EXPECT_EQ(s.Timer4ShowWav.interval(), ShowWavInterval(w.State().Ctrl.RadioGroupPower));
+    // The strip draws once the playback loop has learnt the frame rate.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.Strip().Shows(); }, 20000));
+    EXPECT_EQ(s.Strip().Width(), layout().panel.width);
+    EXPECT_TRUE(s.TimeDisplay->isVisible());
+    EXPECT_GE(w.State().ActiveSub, 0);
+    EXPECT_TRUE(s.LabelStr->isVisible());
+    // A resize while editing lays the strip out again.
+    w.resize(900 + 50 * session, 650);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.width() == 900 + 50 * session; }));
+    EXPECT_EQ(s.Panel1->geometry().width(), layout().panel.width);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.Strip().Width() == layout().panel.width; }, 5000));
+
+    w.PaintBoxBackClick();
+    EXPECT_EQ(w.State().ReadyState, 1);
+    EXPECT_FALSE(s.Timer4ShowWav.isActive());
+    EXPECT_FALSE(s.Panel1->isVisible());
+    EXPECT_FALSE(s.LabelStr->isVisible());
+    EXPECT_FALSE(s.TimeDisplay->isVisible());
+    ASSERT_TRUE(w.ImageReadyGo->isVisible());  // and editing may begin again
+  }
+  w.close();
 }
 
 }  // namespace
