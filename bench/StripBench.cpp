@@ -88,7 +88,7 @@ void BM_FullRedraw(benchmark::State& state) {
   for (auto _ : state) {
     st.PlayPos = pos;
     st.ViewMarker = -99.0;
-    const StripTick tick = Timer4ShowWavTimer(st, strip, view);
+    const StripFrame tick = Timer4ShowWavTimer(st, strip, view);
     benchmark::DoNotOptimize(tick.full);
     pos = pos == kSlots * 5 ? kSlots * 5 + 410 : kSlots * 5;
   }
@@ -105,7 +105,7 @@ void BM_PlayingRedraw(benchmark::State& state) {
   for (auto _ : state) {
     st.PlayPos += kTick;
     if (st.PlayPos > (kSlots - 2000) * 10) st.PlayPos = 20000;  // once in a hundred thousand
-    const StripTick tick = Timer4ShowWavTimer(st, strip, view);
+    const StripFrame tick = Timer4ShowWavTimer(st, strip, view);
     benchmark::DoNotOptimize(tick.changedTo);
   }
 }

@@ -212,7 +212,7 @@ void EditingStrip::Timer4ShowWavTimer() {
     return static_cast<int32_t>(m_measure.horizontalAdvance(QString::fromStdString(text)));
   };
   view.formBelowPaint = formBelowPaint;
-  const StripTick tick = tamsel::Timer4ShowWavTimer(m_st, m_strip, view);
+  const StripFrame tick = tamsel::Timer4ShowWavTimer(m_st, m_strip, view);
   if (!tick.drawn) return;
   // Only the columns that changed are painted again; update() leaves the painting to the
   // event loop, so the playback loop's next tick is never held up by it.

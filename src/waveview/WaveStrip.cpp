@@ -408,8 +408,45 @@ StripTimeDisplay TimeDisplayOf(const EditorState& st, int32_t clientWidth) {
   return t;
 }
 
-StripTick Timer4ShowWavTimer(EditorState& st, WaveStrip& strip, const StripView& view) {
-  StripTick tick;
+StripScene StripChoices(EditorState& st, int32_t width) {
+  width = std::max(width, 0);
+  st.PlayPos = std::max(st.PlayPos, 0);
+  StripScene scene;
+  scene.centre = 2 * (int64_t{st.PlayPos} / 10);
+  st.ViewStart = ViewStartOf(st.PlayPos, width, st.MediaLength);
+  scene.viewStart = st.ViewStart;
+
+  if (!st.Dragging) {
+    if (st.OverWave && st.MouseX >= st.Panel1Left) {
+      const int64_t s = int64_t{st.ViewStart / 2} + st.MouseX - st.Panel1Left;
+      if (Covered(st, s)) st.ActiveSub = SubIndexAt(st, s);
+    } else {
+      FindCursorSubInWav(st, width);
+    }
+  }
+  st.ActiveSub = std::min(st.ActiveSub, st.SubsInVideo);
+  // An entry that no longer exists (the timeline got shorter) cannot be active.
+  st.ActiveSub = ToInt32(std::min<int64_t>(st.ActiveSub, static_cast<int64_t>(st.Subs.size()) - 1));
+
+  scene.marks = StripMarksOf(st);
+  scene.showAI = st.Ctrl.CheckBoxShowAI;
+  scene.speechMarks = st.Ctrl.chkBoxAIenable;
+  scene.height = STRIP_HEIGHT;
+
+  SubstituteEdges(st);
+
+  // SubCurr: the entry under the rightmost cursor column inside one whose envelope is drawn.
+  for (int d = -1; d <= 1; ++d) {
+    const int64_t x = CursorColumn(scene.centre, scene.viewStart, d);
+    if (x < 0 || x >= width) continue;
+    const StripColumn c = StripColumnAt(st, scene, static_cast<int32_t>(x));
+    if (c.cursor && c.selected && c.envelope) st.SubCurr = c.subIndex;
+  }
+  return scene;
+}
+
+StripFrame Timer4ShowWavTimer(EditorState& st, WaveStrip& strip, const StripView& view) {
+  StripFrame tick;
   if (st.WaveRedraw) {
     if (view.formBelowPaint) view.formBelowPaint();
     st.WaveRedraw = false;
@@ -426,31 +463,8 @@ StripTick Timer4ShowWavTimer(EditorState& st, WaveStrip& strip, const StripView&
   tick.drawn = true;
 
   tick.time = TimeDisplayOf(st, view.clientWidth);
-
-  const int64_t centre = 2 * (int64_t{st.PlayPos} / 10);
-  st.ViewStart = ViewStartOf(st.PlayPos, width, st.MediaLength);
-
-  if (!st.Dragging) {
-    if (st.OverWave && st.MouseX >= st.Panel1Left) {
-      const int64_t s = int64_t{st.ViewStart / 2} + st.MouseX - st.Panel1Left;
-      if (Covered(st, s)) st.ActiveSub = SubIndexAt(st, s);
-    } else {
-      FindCursorSubInWav(st, width);
-    }
-  }
-  st.ActiveSub = std::min(st.ActiveSub, st.SubsInVideo);
-  // An entry that no longer exists (the timeline got shorter) cannot be active.
-  st.ActiveSub = ToInt32(std::min<int64_t>(st.ActiveSub, static_cast<int64_t>(st.Subs.size()) - 1));
-
-  StripScene scene;
-  scene.viewStart = st.ViewStart;
-  scene.centre = centre;
-  scene.marks = StripMarksOf(st);
-  scene.showAI = st.Ctrl.CheckBoxShowAI;
-  scene.speechMarks = st.Ctrl.chkBoxAIenable;
-  scene.height = STRIP_HEIGHT;
-
-  SubstituteEdges(st);
+  const StripScene scene = StripChoices(st, width);
+  const int64_t centre = scene.centre;
 
   PlaceLabels(
       st, view.clientWidth,
@@ -485,15 +499,6 @@ StripTick Timer4ShowWavTimer(EditorState& st, WaveStrip& strip, const StripView&
     tick.changedTo = static_cast<int32_t>(shift != 0 ? width : hi);
   }
   strip.SetShown(scene);
-
-  // SubCurr: the entry under the rightmost cursor column inside one whose envelope is drawn.
-  for (int d = -1; d <= 1; ++d) {
-    const int64_t x = CursorColumn(centre, scene.viewStart, d);
-    if (x < 0 || x >= width) continue;
-    const StripColumn c = StripColumnAt(st, scene, static_cast<int32_t>(x));
-    if (c.cursor && c.selected && c.envelope) st.SubCurr = c.subIndex;
-  }
-
   st.ViewMarker = st.PlayPos;
   return tick;
 }

@@ -133,7 +133,7 @@ struct StripView {
 };
 
 /// What one tick did, for the window to show.
-struct StripTick {
+struct StripFrame {
   bool drawn = false;       ///< the play position had moved (or a full redraw was asked for)
   bool full = false;        ///< every column was drawn anew
   int32_t changedFrom = 0;  ///< columns whose pixels on screen changed: [changedFrom, changedTo)
@@ -229,12 +229,19 @@ std::string PadWithTildes(const std::string& text, int32_t width,
 /// The time display for the play position and the strip's place.
 StripTimeDisplay TimeDisplayOf(const EditorState& st, int32_t clientWidth);
 
+/// The strip's choices on a tick, without drawing, for a strip `width` columns wide: the play
+/// position kept at 0 or later, ViewStart, ActiveSub (under the pointer over the strip, else
+/// FindCursorSubInWav; kept while dragging; limited to SubsInVideo and the timeline), the
+/// stand-in edges, and SubCurr (the entry under the rightmost cursor column inside one).
+/// Returns what the columns are to show.
+StripScene StripChoices(EditorState& st, int32_t width);
+
 /// One tick of the strip's timer, which is also its paint handler: paints the lower panel when
 /// asked, and when the play position has moved by a slot or more since the last drawing (or
 /// ViewMarker is negative), chooses ActiveSub, places the view, the subtitle lines and the time
 /// display and draws the strip: in whole after a negative ViewMarker or any change but
 /// scrolling, otherwise only the columns that scrolled into view and the cursor's.
-StripTick Timer4ShowWavTimer(EditorState& st, WaveStrip& strip, const StripView& view);
+StripFrame Timer4ShowWavTimer(EditorState& st, WaveStrip& strip, const StripView& view);
 
 /// The strip's container moved or changed size (the window was laid out). A drag under way
 /// keeps its hold: the pointer where it was still means the same displacement, so a resize

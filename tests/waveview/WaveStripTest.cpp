@@ -78,8 +78,8 @@ struct Strip {
     view.measureText = FakeMeasure;
     view.formBelowPaint = [this] { ++lowerPanelPaints; };
   }
-  StripTick Tick() { return Timer4ShowWavTimer(st, strip, view); }
-  StripTick TickAt(int32_t playPos) {
+  StripFrame Tick() { return Timer4ShowWavTimer(st, strip, view); }
+  StripFrame TickAt(int32_t playPos) {
     st.PlayPos = playPos;
     return Tick();
   }
@@ -219,7 +219,7 @@ TEST(WaveStripView, CursorColumnsAtTheStartInTheMiddleAndNearTheEnd) {
 
 TEST(WaveStripView, MovesOfLessThanASlotDrawNothingAndNegativeMarkersRedrawEverything) {
   Strip s(5000, {{100, 200}}, 400);
-  StripTick t = s.TickAt(15000);
+  StripFrame t = s.TickAt(15000);
   EXPECT_TRUE(t.drawn);
   EXPECT_TRUE(t.full);
   EXPECT_EQ(s.st.ViewMarker, 15000);
@@ -381,7 +381,7 @@ TEST(WaveStripPixels, ScrollingRedrawsOnlyWhatChangedAndEndsLikeAFullRedraw) {
     pos = std::clamp(pos, 0, 205000);
     const int32_t viewBefore = s.st.ViewStart;
     const int64_t cursorBefore = s.strip.Shown().centre / 2;
-    const StripTick t = s.TickAt(pos);
+    const StripFrame t = s.TickAt(pos);
     if (t.drawn && !t.full) {
       ++partial;
       if (s.st.ViewStart == viewBefore) {
@@ -531,7 +531,7 @@ TEST(WaveStripActive, ARemovedEntryIsNeverActive) {
   s.st.WavSel.assign(5000, TWavSelect{false, -1});
   s.st.ActiveSub = 3;
   s.st.ViewMarker = -99;
-  const StripTick t = s.Tick();
+  const StripFrame t = s.Tick();
   EXPECT_EQ(s.st.ActiveSub, -1);
   EXPECT_FALSE(t.label.visible);
 }
@@ -681,7 +681,7 @@ TEST(WaveStripLabels, PlacesOfTheThreeLines) {
     s.st.OverWave = true;  // the pointer keeps the active entry
     s.st.MouseX = PANEL_LEFT - 1;
     s.st.Dragging = true;
-    const StripTick t = s.TickAt(c.playPos);
+    const StripFrame t = s.TickAt(c.playPos);
     const auto check = [&](const StripLabel& got, const StripLabel& want, const char* which) {
       EXPECT_EQ(got.visible, want.visible) << c.name << ": " << which;
       EXPECT_EQ(got.left, want.left) << c.name << ": " << which;
@@ -701,7 +701,7 @@ TEST(WaveStripLabels, PlacesOfTheThreeLines) {
 TEST(WaveStripLabels, TheCurrentLineIsPaddedWithTildesToItsBoxesWidth) {
   Strip s(5000, {{1100, 1300}}, 400);
   s.st.Subs[0].Dialogue = "你好||世界";
-  const StripTick t = s.TickAt(12000);
+  const StripFrame t = s.TickAt(12000);
   ASSERT_TRUE(t.label.visible);
   ASSERT_EQ(t.label.width, 200);
   // The text itself first, "||" and all, then tildes fifteen at a time until the text
@@ -721,7 +721,7 @@ TEST(WaveStripLabels, HiddenWithoutAnActiveEntryOrWhenTurnedOff) {
   for (bool showSub : {true, false}) {
     Strip s(5000, {{1100, 1300}, {1400, 1450}}, 400);
     s.st.Ctrl.CheckBoxShowSub = showSub;
-    const StripTick t = s.TickAt(showSub ? 30000 : 12000);
+    const StripFrame t = s.TickAt(showSub ? 30000 : 12000);
     for (const StripLabel* l : {&t.labelPrev, &t.label, &t.labelNext}) {
       EXPECT_FALSE(l->visible);
       EXPECT_EQ(l->left, 540 + 99);
@@ -733,7 +733,7 @@ TEST(WaveStripLabels, HiddenWithoutAnActiveEntryOrWhenTurnedOff) {
 
 TEST(WaveStripTime, TextAndBackgroundOfTheTimeDisplay) {
   Strip s(50000, {}, 400);
-  const StripTick t = s.TickAt(83456);
+  const StripFrame t = s.TickAt(83456);
   EXPECT_EQ(t.time.text, "0:01:23.4");
   EXPECT_EQ(t.time.left, 540 / 2 - 84);
   EXPECT_EQ(t.time.top, PANEL_TOP + 128 + 8);
@@ -775,7 +775,7 @@ TEST(WaveStripResize, AResizeDuringADragNeitherMovesTheEntryNorBreaksTheStrip) {
   PlaceStripPanel(s.st, PANEL_LEFT - 60, PANEL_TOP + 30, 520);
   s.view.width = 520;
   s.view.clientWidth = 660;
-  const StripTick t = s.Tick();
+  const StripFrame t = s.Tick();
   EXPECT_TRUE(t.drawn && t.full);
   EXPECT_EQ(s.strip.Width(), 520);
   EXPECT_EQ(s.st.ActiveSub, 0);
@@ -803,7 +803,7 @@ TEST(WaveStripResize, AStripOfAnotherSizeIsDrawnWholeEvenWithoutAMarker) {
   Strip s(5000, {{1100, 1200}}, 400);
   s.TickAt(11500);
   s.view.width = 300;
-  const StripTick t = s.Tick();  // ViewMarker equals the position
+  const StripFrame t = s.Tick();  // ViewMarker equals the position
   EXPECT_TRUE(t.drawn && t.full);
   EXPECT_EQ(s.strip.Width(), 300);
   EXPECT_EQ(FirstDifference(s.strip, ReferencePaint(s.st, 300)), "");
