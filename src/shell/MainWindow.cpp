@@ -652,10 +652,8 @@ void TForm1::ImageReadyGoClick() {
     EditingFace->show();
     EditingFace->raise();
     m_st.ReadyState = 2;
-    if (!Strip) {
-      Strip = new EditingStrip(m_st, EditingFace);
-      Strip->formBelowPaint = [this] { EditingFace->update(); };
-    }
+    // Debt: the lower panel has no painter yet; it belongs in Strip->formBelowPaint.
+    if (!Strip) Strip = new EditingStrip(m_st, EditingFace);
     FormResize();
     Strip->Start();
     m_loop = std::make_unique<PlaybackTimer>(m_st, [this] { EditingTick(); });
