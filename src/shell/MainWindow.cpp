@@ -334,6 +334,7 @@ void TForm1::WriteLayoutFile() const {
   add("PageControlSetup", PageControlSetup);
   add("PageControlTools", PageControlTools);
   add("PaintBoxBack", PaintBoxBack);
+  if (Strip) add("Panel1", Strip->Panel1);
   add("CheckBoxInductorStretch", PageControlSetup->CheckBoxInductorStretch);
   add("ButtonSaveAsTxt", PageControlTools->ButtonSaveAsTxt);
   // The tabs of the pages, by their index.
