@@ -20,7 +20,7 @@ namespace {
 
 constexpr int32_t kSlots = 360000;  // an hour of sound
 constexpr int32_t kColumns = 1024;
-constexpr int32_t kTick = 33;       // the strip's tick at the middle power class, ms
+constexpr int32_t kTick = 33;  // the strip's tick at the middle power class, ms
 
 /// The editor as entering editing leaves it, with a generated envelope, speech scores and
 /// timeline; the play cursor in the middle of the sound.
@@ -28,7 +28,9 @@ EditorState& Document() {
   static EditorState st = [] {
     EditorState s;
     std::mt19937 rng(20250611);
-    const auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const auto uniform = [&rng](int lo, int hi) {
+      return std::uniform_int_distribution<int>(lo, hi)(rng);
+    };
     for (int32_t t = 100; t < kSlots - 500;) {
       TSub sub;
       sub.TimeIn = t;
@@ -47,8 +49,10 @@ EditorState& Document() {
     }
     s.AiBegin.assign(size_t(kSlots) + 500, 0);
     s.AiEnd.assign(size_t(kSlots) + 500, 0);
-    for (size_t k = 0; k < size_t(kSlots); k += size_t(uniform(20, 90))) s.AiBegin[k] = uint8_t(uniform(2, 40));
-    for (size_t k = 0; k < size_t(kSlots); k += size_t(uniform(20, 90))) s.AiEnd[k] = uint8_t(uniform(2, 40));
+    for (size_t k = 0; k < size_t(kSlots); k += size_t(uniform(20, 90)))
+      s.AiBegin[k] = uint8_t(uniform(2, 40));
+    for (size_t k = 0; k < size_t(kSlots); k += size_t(uniform(20, 90)))
+      s.AiEnd[k] = uint8_t(uniform(2, 40));
     s.MediaLength = kSlots;
     s.SubsInVideo = int32_t(s.Subs.size());
     s.Panel1Left = 100;

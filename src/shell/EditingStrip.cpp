@@ -178,7 +178,8 @@ void EditingStrip::Start() {
 void EditingStrip::Stop() {
   Timer4ShowWav.stop();
   Panel1->hide();
-  for (QWidget* w : std::initializer_list<QWidget*>{LabelStrPrev, LabelStr, LabelStrNext, TimeDisplay}) {
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{LabelStrPrev, LabelStr, LabelStrNext, TimeDisplay}) {
     w->hide();
   }
   // The next session starts from a blank strip.
@@ -217,7 +218,8 @@ void EditingStrip::Timer4ShowWavTimer() {
   // Only the columns that changed are painted again; update() leaves the painting to the
   // event loop, so the playback loop's next tick is never held up by it.
   if (tick.changedTo > tick.changedFrom) {
-    PaintWav->update(QRect(tick.changedFrom, 0, tick.changedTo - tick.changedFrom, PaintWav->height()));
+    PaintWav->update(
+        QRect(tick.changedFrom, 0, tick.changedTo - tick.changedFrom, PaintWav->height()));
   }
   TimeDisplay->Show(tick.time);
   ShowLabel(LabelStrPrev, tick.labelPrev, m_sideTop);

@@ -88,9 +88,9 @@ class EditingStrip : public QObject {
   QString m_subtitleFont;
   QFont m_measureFont;
   QFontMetrics m_measure;
-  int32_t m_labelTop = 0;      ///< LabelStr's top
-  int32_t m_sideTop = 0;       ///< LabelStrPrev's and LabelStrNext's top
-  QSize m_fontsFor;            ///< the client size the fonts were applied for
+  int32_t m_labelTop = 0;  ///< LabelStr's top
+  int32_t m_sideTop = 0;   ///< LabelStrPrev's and LabelStrNext's top
+  QSize m_fontsFor;        ///< the client size the fonts were applied for
 };
 
 /// The font the subtitle lines are set in: `name` when installed, else the first installed font

@@ -173,20 +173,21 @@ StripColumn StripColumnAt(const EditorState& st, const StripScene& scene, int32_
   const bool inBand = k.bandStart <= m && m <= k.bandEnd;
   const StripPalette& p = StripColours(scene.showAI);
 
-  const Argb background = c.cursor      ? (c.selected ? p.cursorBackgroundInSub : p.cursorBackgroundOutside)
-                          : inCurrent   ? p.currentBackground
-                          : c.selected  ? p.subBackground
-                                        : p.background;
+  const Argb background = c.cursor
+                              ? (c.selected ? p.cursorBackgroundInSub : p.cursorBackgroundOutside)
+                          : inCurrent  ? p.currentBackground
+                          : c.selected ? p.subBackground
+                                       : p.background;
   c.upper = c.lower = background;
   const bool banded = !c.cursor && inBand && !c.selected;
   if (banded) {
     c.lower = p.band;
     c.upper = p.background;
   }
-  c.body = c.cursor                    ? (c.selected ? p.cursorBodyInSub : p.currentBody)
-           : c.selected && inCurrent   ? p.currentBody
-           : c.selected                ? p.subBody
-                                       : p.plainBody;
+  c.body = c.cursor                  ? (c.selected ? p.cursorBodyInSub : p.currentBody)
+           : c.selected && inCurrent ? p.currentBody
+           : c.selected              ? p.subBody
+                                     : p.plainBody;
   const int32_t h = scene.height;
   if (c.envelope) {
     c.bodyTop = std::clamp(STRIP_CENTRE - up, 0, h);
@@ -281,8 +282,9 @@ void WaveStrip::DrawColumns(const EditorState& st, const StripScene& scene, int3
   }
 }
 
-const std::string& WaveStrip::Padded(const std::string& text, int32_t width,
-                                     const std::function<int32_t(const std::string&)>& measureText) {
+const std::string& WaveStrip::Padded(
+    const std::string& text, int32_t width,
+    const std::function<int32_t(const std::string&)>& measureText) {
   if (width != m_padWidth || text != m_padSource) {
     m_padSource = text;
     m_padWidth = width;
@@ -306,23 +308,23 @@ StripMarks StripMarksOf(const EditorState& st) {
   const int64_t u = st.ActiveSub;
   const int64_t count = static_cast<int64_t>(st.Subs.size());
   if (u < 0 || u >= count) return k;
-  const auto in = [&](int64_t i) -> int64_t { return st.Subs[size_t(i)].TimeIn; };
-  const auto out = [&](int64_t i) -> int64_t { return st.Subs[size_t(i)].TimeOut; };
-  k.inB = 2 * in(u);
-  k.outB = 2 * out(u);
+  const auto timeIn = [&](int64_t i) -> int64_t { return st.Subs[size_t(i)].TimeIn; };
+  const auto timeOut = [&](int64_t i) -> int64_t { return st.Subs[size_t(i)].TimeOut; };
+  k.inB = 2 * timeIn(u);
+  k.outB = 2 * timeOut(u);
   if (u == 0) {
     k.bandStart = 0;
   } else if (st.OverWave) {
-    k.bandStart = 2 * (out(u - 1) + 1);
+    k.bandStart = 2 * (timeOut(u - 1) + 1);
   } else {
-    k.bandStart = 2 * (in(u) - (in(u) - out(u - 1)) / 2 + 1);
+    k.bandStart = 2 * (timeIn(u) - (timeIn(u) - timeOut(u - 1)) / 2 + 1);
   }
   if (u == count - 1) {
     k.bandEnd = 2 * (static_cast<int64_t>(st.WavSel.size()) - 1);
   } else if (st.OverWave) {
-    k.bandEnd = 2 * (in(u + 1) - 1);
+    k.bandEnd = 2 * (timeIn(u + 1) - 1);
   } else {
-    k.bandEnd = 2 * (out(u) + (in(u + 1) - out(u)) / 2 - 1);
+    k.bandEnd = 2 * (timeOut(u) + (timeIn(u + 1) - timeOut(u)) / 2 - 1);
   }
   return k;
 }
@@ -392,7 +394,9 @@ void PlaceStripLabels(const EditorState& st, int32_t clientWidth,
                       StripLabel& prev, StripLabel& cur, StripLabel& next) {
   PlaceLabels(
       st, clientWidth,
-      [&](const std::string& text, int32_t width) { return PadWithTildes(text, width, measureText); },
+      [&](const std::string& text, int32_t width) {
+        return PadWithTildes(text, width, measureText);
+      },
       prev, cur, next);
 }
 
@@ -493,7 +497,8 @@ StripFrame Timer4ShowWavTimer(EditorState& st, WaveStrip& strip, const StripView
     if (shift > 0) redraw(width - shift, width);
     if (shift < 0) redraw(0, -shift);
     // The columns the cursor left and those it entered.
-    redraw(CursorColumn(shown.centre, scene.viewStart, -1), CursorColumn(shown.centre, scene.viewStart, 2));
+    redraw(CursorColumn(shown.centre, scene.viewStart, -1),
+           CursorColumn(shown.centre, scene.viewStart, 2));
     redraw(CursorColumn(centre, scene.viewStart, -1), CursorColumn(centre, scene.viewStart, 2));
     tick.changedFrom = static_cast<int32_t>(shift != 0 ? 0 : std::min<int64_t>(lo, hi));
     tick.changedTo = static_cast<int32_t>(shift != 0 ? width : hi);

@@ -33,14 +33,14 @@ constexpr Argb RgbOf(int r, int g, int b) {
 
 /// The strip's colours for one of its two views.
 struct StripPalette {
-  Argb plainBody;                ///< envelope outside subtitles
-  Argb subBody;                  ///< envelope inside a subtitle
-  Argb currentBody;              ///< envelope inside the active subtitle; under the cursor outside subtitles
-  Argb cursorBodyInSub;          ///< envelope under the cursor inside a subtitle
-  Argb background;               ///< outside subtitles
-  Argb subBackground;            ///< inside a subtitle
-  Argb currentBackground;        ///< inside the active subtitle
-  Argb band;                     ///< below the envelope in the active subtitle's band, outside subtitles
+  Argb plainBody;    ///< envelope outside subtitles
+  Argb subBody;      ///< envelope inside a subtitle
+  Argb currentBody;  ///< envelope inside the active subtitle; under the cursor outside subtitles
+  Argb cursorBodyInSub;    ///< envelope under the cursor inside a subtitle
+  Argb background;         ///< outside subtitles
+  Argb subBackground;      ///< inside a subtitle
+  Argb currentBackground;  ///< inside the active subtitle
+  Argb band;               ///< below the envelope in the active subtitle's band, outside subtitles
   Argb cursorBackgroundInSub;    ///< under the cursor inside a subtitle
   Argb cursorBackgroundOutside;  ///< under the cursor outside subtitles
   Argb beginMark;                ///< a detected speech start
@@ -73,10 +73,10 @@ struct StripColumn {
   int32_t bodyTop = 0;
   int32_t bodyBottom = 0;
   Argb upper = 0, body = 0, lower = 0;
-  int32_t tickRows = 0;     ///< 0, 2, 4 or 8 rows in TICK_COLOUR at the top and at the bottom
-  int32_t beginFrom = 0;    ///< the speech-start mark covers rows beginFrom .. 63 (none: 64)
-  int32_t endTo = 0;        ///< the speech-end mark covers rows 65 .. endTo (none: 64)
-  int32_t subIndex = -1;    ///< the covering subtitle, when selected
+  int32_t tickRows = 0;   ///< 0, 2, 4 or 8 rows in TICK_COLOUR at the top and at the bottom
+  int32_t beginFrom = 0;  ///< the speech-start mark covers rows beginFrom .. 63 (none: 64)
+  int32_t endTo = 0;      ///< the speech-end mark covers rows 65 .. endTo (none: 64)
+  int32_t subIndex = -1;  ///< the covering subtitle, when selected
 };
 
 /// The facts a strip column depends on, besides its slot.
@@ -84,7 +84,7 @@ struct StripScene {
   int64_t viewStart = 0;  ///< ViewStart: twice the first column's slot
   int64_t centre = 0;     ///< g: twice the play position's slot
   StripMarks marks;
-  bool showAI = false;    ///< CheckBoxShowAI: the speech-score colours
+  bool showAI = false;       ///< CheckBoxShowAI: the speech-score colours
   bool speechMarks = false;  ///< chkBoxAIenable: the speech edges are marked
   int32_t height = STRIP_HEIGHT;
   bool operator==(const StripScene&) const = default;
@@ -105,12 +105,12 @@ struct StripLabel {
 
 /// The time display under the strip: its background rows and its text.
 struct StripTimeDisplay {
-  int32_t left = 0;   ///< x0 = client width div 2 - 84
-  int32_t top = 0;    ///< y0 = Panel1 bottom + 8; the text's top-left corner is (x0, y0)
+  int32_t left = 0;  ///< x0 = client width div 2 - 84
+  int32_t top = 0;   ///< y0 = Panel1 bottom + 8; the text's top-left corner is (x0, y0)
   /// The background of rows y0 + 4 .. y0 + 32, each 172 pixels wide from x0: the lower
   /// panel's gradient colour of that row.
   std::vector<Argb> rows;
-  std::string text;   ///< hours, minutes, seconds and tenths: "0:01:23.4"
+  std::string text;  ///< hours, minutes, seconds and tenths: "0:01:23.4"
 };
 /// Rows of the time display's background (y0 + 4 .. y0 + 32) and their width.
 inline constexpr int32_t TIME_ROWS_FROM = 4, TIME_ROWS_TO = 32, TIME_ROW_WIDTH = 172;
@@ -138,7 +138,7 @@ struct StripFrame {
   bool full = false;        ///< every column was drawn anew
   int32_t changedFrom = 0;  ///< columns whose pixels on screen changed: [changedFrom, changedTo)
   int32_t changedTo = 0;
-  StripTimeDisplay time;    ///< when drawn
+  StripTimeDisplay time;                   ///< when drawn
   StripLabel labelPrev, label, labelNext;  ///< when drawn
 };
 

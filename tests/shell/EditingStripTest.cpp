@@ -275,9 +275,9 @@ TEST(EditingStrip, StoppedItHidesEverythingAndStartsAgainBlank) {
   ASSERT_TRUE(f.strip->LabelStr->isVisible());
   f.strip->Stop();
   EXPECT_FALSE(f.strip->Timer4ShowWav.isActive());
-  for (QWidget* w : std::initializer_list<QWidget*>{f.strip->Panel1, f.strip->LabelStrPrev,
-                                                    f.strip->LabelStr, f.strip->LabelStrNext,
-                                                    f.strip->TimeDisplay}) {
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{f.strip->Panel1, f.strip->LabelStrPrev, f.strip->LabelStr,
+                                       f.strip->LabelStrNext, f.strip->TimeDisplay}) {
     EXPECT_FALSE(w->isVisible());
   }
   f.st.ReadyState = 1;
@@ -295,18 +295,19 @@ TEST(EditingStrip, StoppedItHidesEverythingAndStartsAgainBlank) {
 
 /// Makes a short video with a beeping tone and an ASS file beside it.
 bool MakeVideoWithSubtitles(const test::TempDir& dir, const std::string& name, double seconds) {
-  const ProcessResult r = RunProcess(
-      FindProgram("ffmpeg"),
-      {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-       "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds), "-f", "lavfi", "-i",
-       "sine=frequency=440:beep_factor=4:duration=" + std::to_string(seconds), "-c:v", "mpeg4",
-       "-shortest", dir.Path(name + ".mp4")});
+  const ProcessResult r =
+      RunProcess(FindProgram("ffmpeg"),
+                 {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                  "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds), "-f", "lavfi",
+                  "-i", "sine=frequency=440:beep_factor=4:duration=" + std::to_string(seconds),
+                  "-c:v", "mpeg4", "-shortest", dir.Path(name + ".mp4")});
   if (r.exitCode != 0) return false;
-  test::WriteBytes(dir.Path(name + ".ass"),
-                   test::CrLf(test::With(test::AssScriptHead(),
-                                         {"Dialogue: 0,0:00:01.00,0:00:02.50,Default,,0,0,0,,第一句",
-                                          "Dialogue: 0,0:00:03.00,0:00:04.00,Default,,0,0,0,,第二句",
-                                          "Dialogue: 0,0:00:05.00,0:00:06.00,Default,,0,0,0,,第三句"})));
+  test::WriteBytes(
+      dir.Path(name + ".ass"),
+      test::CrLf(test::With(test::AssScriptHead(),
+                            {"Dialogue: 0,0:00:01.00,0:00:02.50,Default,,0,0,0,,第一句",
+                             "Dialogue: 0,0:00:03.00,0:00:04.00,Default,,0,0,0,,第二句",
+                             "Dialogue: 0,0:00:05.00,0:00:06.00,Default,,0,0,0,,第三句"})));
   return true;
 }
 
@@ -345,8 +346,8 @@ TEST(EditingStripInTheWindow, MadeWhenEditingBeginsLaidOutAndTickingUntilItEnds)
       const EditingHeights heights{17, 32, 128, s.LabelStrHeight(w.width(), w.height())};
       return LayOutEditing(w.width(), w.height(), w.State().Ctrl.RadioGroupPower, heights);
     };
-    EXPECT_EQ(s.Panel1->geometry(), QRect(layout().panel.left, layout().panel.top,
-                                          layout().panel.width, 128));
+    EXPECT_EQ(s.Panel1->geometry(),
+              QRect(layout().panel.left, layout().panel.top, layout().panel.width, 128));
     EXPECT_TRUE(s.Panel1->isVisible());
     EXPECT_EQ(s.PaintWav->size(), QSize(layout().panel.width, 128));
     EXPECT_TRUE(s.Timer4ShowWav.isActive());

@@ -72,7 +72,8 @@ struct Strip {
   StripView view;
   int lowerPanelPaints = 0;
 
-  Strip(int32_t slots, const Times& times, int32_t width = 400) : st(MakeState(slots, times, width)) {
+  Strip(int32_t slots, const Times& times, int32_t width = 400)
+      : st(MakeState(slots, times, width)) {
     view.width = width;
     view.clientWidth = width + 140;
     view.measureText = FakeMeasure;
@@ -113,7 +114,7 @@ Canvas ReferencePaint(const EditorState& st, int32_t width) {
     const bool cursor = std::llabs(m - g) < 4;
     const bool current = k.inB <= m && m <= k.outB;
     const bool band = k.bandStart <= m && m <= k.bandEnd;
-    Argb bg = cursor ? (sel ? p.cursorBackgroundInSub : p.cursorBackgroundOutside)
+    Argb bg = cursor    ? (sel ? p.cursorBackgroundInSub : p.cursorBackgroundOutside)
               : current ? p.currentBackground
               : sel     ? p.subBackground
                         : p.background;
@@ -122,16 +123,17 @@ Canvas ReferencePaint(const EditorState& st, int32_t width) {
       lower = p.band;
       upper = p.background;
     }
-    const Argb body = cursor              ? (sel ? p.cursorBodyInSub : p.currentBody)
-                      : sel && current    ? p.currentBody
-                      : sel               ? p.subBody
-                                          : p.plainBody;
+    const Argb body = cursor           ? (sel ? p.cursorBodyInSub : p.currentBody)
+                      : sel && current ? p.currentBody
+                      : sel            ? p.subBody
+                                       : p.plainBody;
     if (up > down) {
       cv.Line(x, 0, 64 - up, upper);
       cv.Line(x, 64 - up, 64 - down, body);
       cv.Line(x, 64 - down, 128, lower);
     } else {
-      cv.Line(x, 0, 128, !cursor && current && lower == p.currentBackground ? p.subBackground : lower);
+      cv.Line(x, 0, 128,
+              !cursor && current && lower == p.currentBackground ? p.subBackground : lower);
     }
     if (s % 10 == 0) {
       cv.Line(x, 0, 2, TICK_COLOUR);
@@ -177,15 +179,15 @@ TEST(WaveStripView, ViewStartKeepsThePlayPositionInTheMiddleExceptNearBothEnds) 
   struct Case {
     int32_t playPos, width, mediaLength, viewStart;
   } cases[] = {
-      {0, 1024, 10000, 0},                            // the start: no scrolling
-      {5000, 1024, 10000, 0},                         // still less than half a strip in
-      {10000, 1024, 10000, 2 * 1000 - 1024},          // slot 1000 in the middle column
-      {10000, 1023, 10000, 2 * 1000 - 1024},          // odd widths round down to an even index
-      {99000, 1024, 10000, 2 * (10000 - 1024)},       // near the end the view stops
-      {200000, 1024, 10000, 2 * (10000 - 1024)},      // past the end as well
-      {50000, 1024, 0, 0},                            // length not known yet
-      {3000, 1024, 500, 0},                           // a strip wider than the media
-      {-500, 400, 10000, 0},                          // a position before the start
+      {0, 1024, 10000, 0},                        // the start: no scrolling
+      {5000, 1024, 10000, 0},                     // still less than half a strip in
+      {10000, 1024, 10000, 2 * 1000 - 1024},      // slot 1000 in the middle column
+      {10000, 1023, 10000, 2 * 1000 - 1024},      // odd widths round down to an even index
+      {99000, 1024, 10000, 2 * (10000 - 1024)},   // near the end the view stops
+      {200000, 1024, 10000, 2 * (10000 - 1024)},  // past the end as well
+      {50000, 1024, 0, 0},                        // length not known yet
+      {3000, 1024, 500, 0},                       // a strip wider than the media
+      {-500, 400, 10000, 0},                      // a position before the start
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ViewStartOf(c.playPos, c.width, c.mediaLength), c.viewStart)
@@ -198,7 +200,7 @@ TEST(WaveStripView, CursorColumnsAtTheStartInTheMiddleAndNearTheEnd) {
     int32_t playPos;
     std::vector<int32_t> cursorColumns;
   } cases[] = {
-      {0, {0, 1}},              // the column of slot -1 does not exist
+      {0, {0, 1}},               // the column of slot -1 does not exist
       {10000, {199, 200, 201}},  // slot 1000 in the middle of 400 columns
       {49980, {397, 398, 399}},  // the view stopped: the cursor moved right of the middle
       {49990, {398, 399}},       // the last slot: its right neighbour does not exist
@@ -331,12 +333,13 @@ TEST(WaveStripPixels, TickAndSpeechMarks) {
   const auto column = [&](int32_t slot) { return slot - first; };
   const StripPalette& p = StripColours(false);
   // Tick marks: 2 rows every 0.1 s, 4 every 0.5 s, 8 every second, at both ends.
-  for (auto [slot, rows] : std::vector<std::pair<int32_t, int32_t>>{
-           {1110, 2}, {1150, 4}, {1100, 8}, {1111, 0}}) {
+  for (auto [slot, rows] :
+       std::vector<std::pair<int32_t, int32_t>>{{1110, 2}, {1150, 4}, {1100, 8}, {1111, 0}}) {
     for (int32_t y = 0; y < 10; ++y) {
       const bool tick = y < rows;
       EXPECT_EQ(s.strip.Pixel(column(slot), y) == TICK_COLOUR, tick) << slot << " row " << y;
-      EXPECT_EQ(s.strip.Pixel(column(slot), 127 - y) == TICK_COLOUR, tick) << slot << " row " << 127 - y;
+      EXPECT_EQ(s.strip.Pixel(column(slot), 127 - y) == TICK_COLOUR, tick)
+          << slot << " row " << 127 - y;
     }
   }
   // Speech start 10: rows 55 .. 63; speech end 6: rows 65 .. 69.
@@ -357,8 +360,14 @@ TEST(WaveStripPixels, TickAndSpeechMarks) {
 }
 
 TEST(WaveStripPixels, ScrollingRedrawsOnlyWhatChangedAndEndsLikeAFullRedraw) {
-  Strip s(20000, {{300, 500}, {650, 900}, {905, 1400}, {2000, 2300}, {2310, 2400}, {9000, 9100},
-                  {19700, 19990}},
+  Strip s(20000,
+          {{300, 500},
+           {650, 900},
+           {905, 1400},
+           {2000, 2300},
+           {2310, 2400},
+           {9000, 9100},
+           {19700, 19990}},
           512);
   for (size_t k = 0; k < s.st.AiBegin.size(); k += 13) s.st.AiBegin[k] = uint8_t(k % 60);
   std::mt19937 rng(7);
@@ -476,8 +485,7 @@ TEST(WaveStripActive, FindCursorSubInWavTable) {
       {"length unknown: a remembered entry is limited to entry 0", 30000, 1, 2, 0, 0},
   };
   for (const Case& c : cases) {
-    EditorState st =
-        MakeState(5000, {{0, 100}, {1200, c.end1}, {1801, 1900}, {4000, 4100}}, 400);
+    EditorState st = MakeState(5000, {{0, 100}, {1200, c.end1}, {1801, 1900}, {4000, 4100}}, 400);
     st.PlayPos = c.playPos;
     st.PlayRate = c.rate;
     st.ActiveSub = c.before;
@@ -543,7 +551,7 @@ TEST(WaveStripActive, SubCurrIsTheEntryUnderTheRightmostCursorColumn) {
     int32_t subCurr;
   } cases[] = {
       {"inside an entry", 11500, 1},
-      {"the cursor's right column reaches the next entry", 11990, 2},  // slots 1198 .. 1200
+      {"the cursor's right column reaches the next entry", 11990, 2},   // slots 1198 .. 1200
       {"the rightmost column in a gap: the one left of it", 13000, 2},  // slots 1299 .. 1301
       {"a gap leaves it as it was", 15000, 7},
       {"at the start of the media", 0, 0},
@@ -631,7 +639,8 @@ TEST(WaveStripEdges, StandInEdgesWhileTheFirstEntryEndsPastTheSound) {
   // Entries that end inside the sound, and an empty timeline, keep their edges.
   for (const Times& times : {Times{{100, 200}}, Times{}}) {
     Strip t(1000, times, 400);
-    t.st.PrevBegin = t.st.PrevEnd = t.st.CurBegin = t.st.CurEnd = t.st.NextBegin = t.st.NextEnd = 77;
+    t.st.PrevBegin = t.st.PrevEnd = t.st.CurBegin = t.st.CurEnd = t.st.NextBegin = t.st.NextEnd =
+        77;
     t.TickAt(3000);
     EXPECT_EQ(t.st.CurBegin, 77);
     EXPECT_EQ(t.st.NextEnd, 77);
@@ -655,22 +664,30 @@ TEST(WaveStripLabels, PlacesOfTheThreeLines) {
   } cases[] = {
       // Entry 0 reaches into the view from its left: its box begins at the container's left
       // edge; entry 2 begins right of the strip (column 400) and gets no width.
-      {"clipped on the left", 12000, 1,
+      {"clipped on the left",
+       12000,
+       1,
        {true, PANEL_LEFT, 50, "第1句"},
        {true, PANEL_LEFT + 150, 100, ""},
        {true, PANEL_LEFT + 400, 0, "第3句"}},
       // View from slot 1050: entry 0 ends where the view begins, entry 2 runs past its right
       // edge and is cut there.
-      {"clipped on the right", 12500, 1,
+      {"clipped on the right",
+       12500,
+       1,
        {true, PANEL_LEFT, 0, "第1句"},
        {true, PANEL_LEFT + 100, 100, ""},
        {true, PANEL_LEFT + 350, 50, "第3句"}},
-      {"first entry: no line before it", 11000, 0,
+      {"first entry: no line before it",
+       11000,
+       0,
        {false, 540 + 99, 0, ""},
        {true, PANEL_LEFT, 150, ""},
        {true, PANEL_LEFT + 250, 100, "第2句"}},
       // View from slot 1450: entry 1 lies wholly left of it.
-      {"last entry: no line after it", 16500, 2,
+      {"last entry: no line after it",
+       16500,
+       2,
        {true, PANEL_LEFT, 0, "第2句"},
        {true, PANEL_LEFT, 50, ""},
        {false, 540 + 99, 0, ""}},
@@ -711,7 +728,8 @@ TEST(WaveStripLabels, TheCurrentLineIsPaddedWithTildesToItsBoxesWidth) {
   EXPECT_LT(FakeMeasure(t.label.text) - 7 * 15, 200);
   EXPECT_EQ(t.label.text, "你好||世界" + std::string(LABEL_TILDES) + LABEL_TILDES);
   // A canvas on which the tildes take no room does not loop for ever.
-  EXPECT_EQ(PadWithTildes("x", 100, [](const std::string&) { return 3; }), std::string("x") + LABEL_TILDES);
+  EXPECT_EQ(PadWithTildes("x", 100, [](const std::string&) { return 3; }),
+            std::string("x") + LABEL_TILDES);
   // Nothing to measure with: no tildes.
   EXPECT_EQ(PadWithTildes("x", 100, nullptr), "x");
   EXPECT_EQ(PadWithTildes("x", 0, FakeMeasure), "x");
@@ -746,8 +764,8 @@ TEST(WaveStripTime, TextAndBackgroundOfTheTimeDisplay) {
   struct Sample {
     int32_t d;
     Argb colour;
-  } samples[] = {{0, RgbOf(0, 0, 0)},       {72, RgbOf(0, 0, 28)},     {120, RgbOf(0, 31, 66)},
-                 {150, RgbOf(17, 61, 90)},  {184, RgbOf(47, 96, 124)}, {224, RgbOf(120, 144, 175)}};
+  } samples[] = {{0, RgbOf(0, 0, 0)},      {72, RgbOf(0, 0, 28)},     {120, RgbOf(0, 31, 66)},
+                 {150, RgbOf(17, 61, 90)}, {184, RgbOf(47, 96, 124)}, {224, RgbOf(120, 144, 175)}};
   for (const Sample& x : samples) EXPECT_EQ(TimeBackgroundColour(x.d), x.colour) << x.d;
   // Past the formula's range the components wrap to their low 8 bits rather than fail.
   EXPECT_NO_THROW(TimeBackgroundColour(391));
