@@ -19,6 +19,7 @@
 #include "TextCodec.h"
 #include "TimeText.h"
 #include "VideoPreparation.h"
+#include "WaveStrip.h"
 
 namespace tamsel {
 
@@ -39,7 +40,6 @@ constexpr int32_t CLIENT_WIDTH = 1280;
 constexpr int32_t PANEL1_MARGINS = 140;
 constexpr int32_t PANEL1_TOP = 580;
 constexpr int32_t PLAYER_HEIGHT = 550;
-constexpr int32_t STRIP_HEIGHT = 128;
 /// Rows of the strip the script's pointer uses: below the cut band, and inside it.
 constexpr int32_t STRIP_ROW = 100;
 constexpr int32_t BAND_ROW = 60;
@@ -353,59 +353,7 @@ void ApplySetting(EditorState& st, const edit::Set& set) {
   }
 }
 
-bool Covered(const EditorState& st, int64_t slot) {
-  return slot >= 0 && slot < static_cast<int64_t>(st.WavSel.size()) &&
-         st.WavSel[static_cast<size_t>(slot)].Select;
-}
-
 int32_t StripWidthOf(const EditorState& st) { return std::max(st.Panel1Width, 1); }
-
-/// Whether a remembered active entry still shows in the strip's view: the strip keeps it while
-/// any part of it is on screen, so that an entry the user is working on does not change under
-/// the play cursor's neighbours.
-bool ShownInView(const EditorState& st, int32_t index) {
-  if (index < 0 || static_cast<size_t>(index) >= st.Subs.size()) return false;
-  const int64_t first = st.ViewStart / 2;
-  const TSub& s = st.Subs[static_cast<size_t>(index)];
-  return s.TimeOut >= first && s.TimeIn < first + StripWidthOf(st);
-}
-
-/// The entry that belongs to the play cursor: the one under it, the remembered one while it is
-/// in view, else the nearest one in view (searching outward from the cursor, the earlier side
-/// first at each distance).
-void FindCursorSubInWav(EditorState& st) {
-  if (st.WavSel.empty()) return;
-  const int64_t last = static_cast<int64_t>(st.WavSel.size()) - 1;
-  const int64_t width = StripWidthOf(st);
-  const int64_t slot = std::min<int64_t>(st.PlayPos / 10, st.MediaLength);
-  if (Covered(st, slot)) st.ActiveSub = st.WavSel[static_cast<size_t>(slot)].SubIndex;
-  if (st.ActiveSub >= 0) {
-    // While the media length is not known yet (0) only the first entry can stay.
-    st.ActiveSub = std::min(st.ActiveSub, st.MediaLength);
-    if (!ShownInView(st, st.ActiveSub)) st.ActiveSub = -1;
-  }
-  if (st.ActiveSub >= 0) return;
-  const int64_t lo = std::min<int64_t>(std::max<int64_t>(st.ViewStart / 2, 0), last - 1);
-  const int64_t hi = std::min<int64_t>(st.ViewStart / 2 + width, last);
-  int64_t a = st.PlayPos / 10;
-  int64_t b = a + 1;
-  if (st.PlayRate < 0) {
-    b = st.PlayPos / 10;
-    a = b - 1;
-  }
-  for (int64_t d = 0; d < width; ++d) {
-    const int64_t i = std::min(std::max(a - d, lo), last);
-    const int64_t j = std::min({b + d, hi, last});
-    if (Covered(st, i)) {
-      st.ActiveSub = st.WavSel[static_cast<size_t>(i)].SubIndex;
-      return;
-    }
-    if (Covered(st, j)) {
-      st.ActiveSub = st.WavSel[static_cast<size_t>(j)].SubIndex;
-      return;
-    }
-  }
-}
 
 /// The frame rate of a video's first picture stream as ffprobe reports it ("num/den").
 std::optional<int> ProbeFrameRate(const std::string& video) {
@@ -629,50 +577,7 @@ void LoopTick(ScriptSession& s) {
   Timer2GetMouseXYTimer(s.st, dev, s.Window());
 }
 
-void StripTick(EditorState& st) {
-  st.PlayPos = std::max(st.PlayPos, 0);
-  const int64_t width = StripWidthOf(st);
-  const int64_t cursor = st.PlayPos / 10;
-  int64_t v = 2 * cursor - width;
-  v = std::min<int64_t>(v, 2 * (int64_t{st.MediaLength} - width));
-  v = std::max<int64_t>(v, 0);
-  if (v % 2 != 0) --v;
-  st.ViewStart =
-      static_cast<int32_t>(std::min<int64_t>(v, std::numeric_limits<int32_t>::max() - 1));
-  const int64_t first = st.ViewStart / 2;
-
-  if (!st.Dragging) {
-    if (st.OverWave && st.MouseX >= st.Panel1Left) {
-      const int64_t s = first + st.MouseX - st.Panel1Left;
-      if (Covered(st, s)) st.ActiveSub = st.WavSel[static_cast<size_t>(s)].SubIndex;
-    } else {
-      FindCursorSubInWav(st);
-    }
-  }
-  st.ActiveSub = std::min(st.ActiveSub, st.SubsInVideo);
-
-  // While the first entry does not end inside the sound there are no edges to follow: the
-  // strip keeps stand-in segments around the play position.
-  const int64_t lastCell = static_cast<int64_t>(st.WavSel.size()) - 1;
-  if (!st.Subs.empty() && lastCell < st.Subs[0].TimeOut) {
-    const int32_t end = ClampPosition(10 * lastCell);
-    const int32_t p = st.PlayPos;
-    st.PrevBegin = std::max(p - 5000, 0);
-    st.PrevEnd = std::min(end, st.PrevBegin + 500);
-    st.CurBegin = std::max(p - 250, 0);
-    st.CurEnd = std::min<int64_t>(end, int64_t{p} + 250);
-    st.NextBegin = std::min<int64_t>(end, int64_t{p} + 5000);
-    st.NextEnd = std::min<int64_t>(end, int64_t{p} + 5500);
-  }
-
-  // The current entry is the one under the rightmost cursor column inside an entry.
-  for (int64_t s = cursor - 1; s <= cursor + 1; ++s) {
-    const int64_t column = s - first;
-    if (column >= 0 && column < width && Covered(st, s)) {
-      st.SubCurr = st.WavSel[static_cast<size_t>(s)].SubIndex;
-    }
-  }
-}
+void StripTick(EditorState& st) { StripChoices(st, StripWidthOf(st)); }
 
 void MovePointer(EditorState& st, PointerPlace place, int32_t column) {
   column = std::clamp(column, 0, StripWidthOf(st) - 1);

@@ -211,10 +211,10 @@ void FirstLook(ScriptSession& s);
 /// One tick of the playback loop, one tick interval (max(FrameStep, 42) ms) after the last.
 void LoopTick(ScriptSession& s);
 
-/// The strip's choices on one of its ticks, without painting: the view's first column, the
-/// active entry (under the pointer on the strip, else at or near the play position), the
-/// current entry under the cursor, and the stand-in edges while the first entry ends beyond
-/// the sound.
+/// The strip's choices on one of its ticks, without painting (StripChoices of the window's
+/// strip, Panel1Width columns wide): the view's first column, the active entry (under the
+/// pointer on the strip, else at or near the play position), the current entry under the
+/// cursor, and the stand-in edges while the first entry ends beyond the sound.
 void StripTick(EditorState& st);
 
 /// Moves the pointer to `place` at strip column `column`: entering or leaving the strip as the

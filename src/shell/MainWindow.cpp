@@ -24,6 +24,7 @@
 #include "BatchRetime.h"
 #include "DemoVideo.h"
 #include "Dialogs.h"
+#include "EditingStrip.h"
 #include "FileIo.h"
 #include "PlaybackLoop.h"
 #include "PlaybackTimer.h"
@@ -269,7 +270,8 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 void TForm1::FormResize() {
   const int32_t cw = width(), ch = height();
   if (m_st.ReadyState == 2) {
-    const EditingHeights heights{17, 32, 128, 30};
+    // The subtitle line's font, and with it its height, follows the client size.
+    const EditingHeights heights{17, 32, 128, Strip ? Strip->LabelStrHeight(cw, ch) : 30};
     const EditingLayout l = LayOutEditing(cw, ch, m_st.Ctrl.RadioGroupPower, heights);
     EditingFace->setGeometry(0, 0, cw, ch);
     if (m_media.MediaPlayer) {
@@ -278,9 +280,8 @@ void TForm1::FormResize() {
       }
     }
     PaintBoxBack->setGeometry(l.back.left, l.back.top, l.back.width, l.back.height);
-    m_st.Panel1Left = l.panel.left;
-    m_st.Panel1Top = l.panel.top;
-    m_st.Panel1Width = l.panel.width;
+    PlaceStripPanel(m_st, l.panel.left, l.panel.top, l.panel.width);
+    if (Strip) Strip->LayOut(l, cw, ch);
   }
   Image0->setGeometry(0, 0, cw, ch);
   const auto size = [](QWidget* w) { return Size{w->width(), w->height()}; };
@@ -333,6 +334,7 @@ void TForm1::WriteLayoutFile() const {
   add("PageControlSetup", PageControlSetup);
   add("PageControlTools", PageControlTools);
   add("PaintBoxBack", PaintBoxBack);
+  if (Strip) add("Panel1", Strip->Panel1);
   add("CheckBoxInductorStretch", PageControlSetup->CheckBoxInductorStretch);
   add("ButtonSaveAsTxt", PageControlTools->ButtonSaveAsTxt);
   // The tabs of the pages, by their index.
@@ -651,7 +653,10 @@ void TForm1::ImageReadyGoClick() {
     EditingFace->show();
     EditingFace->raise();
     m_st.ReadyState = 2;
+    // Debt: the lower panel has no painter yet; it belongs in Strip->formBelowPaint.
+    if (!Strip) Strip = new EditingStrip(m_st, EditingFace);
     FormResize();
+    Strip->Start();
     m_loop = std::make_unique<PlaybackTimer>(m_st, [this] { EditingTick(); });
     m_loop->Start();
     m_saveTimer.start();
@@ -706,6 +711,7 @@ void TForm1::PaintBoxBackClick() { LeaveEditing(); }
 
 void TForm1::LeaveEditing() {
   if (m_loop) m_loop->Stop();
+  if (Strip) Strip->Stop();
   m_saveTimer.stop();
   const bool wasEditing = m_st.ReadyState == 2 || m_media.MediaPlayer || m_media.SoundBuffer;
   // The pending autosave is written now rather than lost.

@@ -22,6 +22,7 @@
 
 namespace tamsel {
 
+class EditingStrip;
 class PlaybackTimer;
 class WindowPrompts;
 
@@ -81,6 +82,9 @@ class TForm1 : public QWidget {
   ToolPages* PageControlTools;
   QWidget* EditingFace;     ///< the editing face's area (the video and what follows it)
   QWidget* PaintBoxBack;    ///< the back button
+  /// The waveform strip, the subtitle lines and the time under the strip; made when editing
+  /// first begins (null until then).
+  EditingStrip* Strip = nullptr;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
