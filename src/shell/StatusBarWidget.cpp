@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tamsel {
@@ -85,10 +86,19 @@ void StatusBarWidget::paintEvent(QPaintEvent* event) {
   }
 }
 
+void StatusBarWidget::mousePressEvent(QMouseEvent* event) {
+  QWidget::mousePressEvent(event);
+  if (event->button() == Qt::LeftButton) m_pressed = true;
+}
+
+void StatusBarWidget::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
+
 void StatusBarWidget::mouseReleaseEvent(QMouseEvent* event) {
   QWidget::mouseReleaseEvent(event);
+  if (event->button() != Qt::LeftButton) return;
+  const bool pressed = std::exchange(m_pressed, false);
   // A click: pressed and released over the bar.
-  if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint())) return;
+  if (!pressed || !rect().contains(event->position().toPoint())) return;
   StatusBar1Click(m_st, m_widths, event->position().toPoint().x(), seekBoth);
   Refresh();
 }

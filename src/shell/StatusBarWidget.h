@@ -35,10 +35,16 @@ class StatusBarWidget : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  /// Not a press (Qt's own would pass it on as one).
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
   EditorState& m_st;
+  /// The left button went down on the bar: its release is a click. The second press of a
+  /// double click does not set it, so a double click switches once.
+  bool m_pressed = false;
   StatusPanelWidths m_widths{};
   std::array<StatusPanelLook, STATUS_PANEL_COUNT> m_painted;
 };

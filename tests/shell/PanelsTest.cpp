@@ -182,6 +182,23 @@ TEST(StatusBar, AStateSwitchedByAKeyIsRepaintedOnTheNextRefresh) {
   EXPECT_EQ(c.off, 0);
 }
 
+TEST(StatusBar, ADoubleClickSwitchesOnceAndAReleaseWithoutAPressNever) {
+  Bar b;
+  const QPoint loop(b.bar->PanelRect(PANEL_LOOP).center().x(), 16);
+  // A double click: press and release, then the double click in place of the second press,
+  // and its release.
+  QTest::mouseClick(b.bar.get(), Qt::LeftButton, {}, loop);
+  QTest::mouseDClick(b.bar.get(), Qt::LeftButton, {}, loop);
+  QTest::mouseRelease(b.bar.get(), Qt::LeftButton, {}, loop);
+  EXPECT_TRUE(b.st.LoopMode);
+  QTest::mouseRelease(b.bar.get(), Qt::LeftButton, {}, loop);
+  EXPECT_TRUE(b.st.LoopMode);
+  QTest::mouseClick(b.bar.get(), Qt::RightButton, {}, loop);
+  EXPECT_TRUE(b.st.LoopMode);
+  QTest::mouseClick(b.bar.get(), Qt::LeftButton, {}, loop);
+  EXPECT_FALSE(b.st.LoopMode);
+}
+
 TEST(StatusBar, AClickOnABorderSwitchesNothingButSaves) {
   Bar b;
   QTest::mouseClick(b.bar.get(), Qt::LeftButton, {}, QPoint(299, 16));
