@@ -313,6 +313,7 @@ void TForm1::WriteLayoutFile() const {
   add("PageControlSetup", PageControlSetup);
   add("PageControlTools", PageControlTools);
   add("PaintBoxBack", PaintBoxBack);
+  add("StatusBar1", StatusBar1);
   add("CheckBoxInductorStretch", PageControlSetup->CheckBoxInductorStretch);
   add("ButtonSaveAsTxt", PageControlTools->ButtonSaveAsTxt);
   // The tabs of the pages, by their index.
