@@ -11,7 +11,9 @@ namespace tamsel {
 
 namespace {
 
-bool AnyPlayMode(const EditorState& st) { return st.DialogueOnly || st.HeadTailOnly || st.LoopMode; }
+bool AnyPlayMode(const EditorState& st) {
+  return st.DialogueOnly || st.HeadTailOnly || st.LoopMode;
+}
 
 /// The caption whose two ends the magnet colours while it is on.
 constexpr std::string_view MAGNET_CAPTION = "磁石";

@@ -41,7 +41,7 @@ BackTriangle TrianglePaint(bool backHover, int32_t boxLeft, int32_t boxTop, int3
   BackTriangle b;
   b.colour = backHover ? BACK_HOVER_COLOUR : BACK_COLOUR;
   b.paths = {
-      {{r, t}, {r, t + 64}, {r - 32, t + 32}, {r, t}},                  // the outer triangle
+      {{r, t}, {r, t + 64}, {r - 32, t + 32}, {r, t}},                      // the outer triangle
       {{r - 1, t + 2}, {r - 1, t + 62}, {r - 31, t + 32}, {r - 1, t + 2}},  // the inner one
       {{r, t - 1}, {r - 33, t + 32}},
       {{r - 30, t + 32}, {r - 1, t + 61}},

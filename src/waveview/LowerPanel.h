@@ -69,8 +69,8 @@ BackTriangle TrianglePaint(bool backHover, int32_t boxLeft, int32_t boxTop, int3
 
 /// What the lower panel paints.
 struct LowerPanelPicture {
-  bool painted = false;     ///< false off the editing screen: nothing is drawn
-  int32_t blackBottom = 0;  ///< rows 0 .. blackBottom - 1 are black across the client width
+  bool painted = false;        ///< false off the editing screen: nothing is drawn
+  int32_t blackBottom = 0;     ///< rows 0 .. blackBottom - 1 are black across the client width
   std::vector<PanelRun> rows;  ///< the gradient, row by row, around Panel1
   BackTriangle back;
 };

@@ -57,9 +57,9 @@ TEST(StatusPanel, HitTestExcludesTheBordersOfEveryPanel) {
     int32_t x;
     int panel;
   } cases[] = {
-      {-5, -1}, {0, -1},  {1, 0},   {91, 0},  {92, -1}, {93, 1},  {298, 1}, {299, -1},
-      {300, 2}, {505, 2}, {506, -1}, {507, 3}, {597, 3}, {598, -1}, {599, 4}, {689, 4},
-      {690, -1}, {691, 5}, {781, 5}, {782, -1}, {783, -1}, {5000, -1},
+      {-5, -1},  {0, -1},  {1, 0},    {91, 0},   {92, -1},  {93, 1},    {298, 1}, {299, -1},
+      {300, 2},  {505, 2}, {506, -1}, {507, 3},  {597, 3},  {598, -1},  {599, 4}, {689, 4},
+      {690, -1}, {691, 5}, {781, 5},  {782, -1}, {783, -1}, {5000, -1},
   };
   for (const auto& c : cases) EXPECT_EQ(StatusPanelAt(WIDTHS_784, c.x), c.panel) << "x " << c.x;
 
@@ -85,7 +85,7 @@ TEST(StatusPanel, PlayModeClicksKeepLoopAndHeadTailWithDialogueOnly) {
     int panel;
     Modes after;
   } sequence[] = {
-      {PANEL_HEAD_TAIL_ONLY, {true, true, false}},  // head/tail on brings dialogue-only along
+      {PANEL_HEAD_TAIL_ONLY, {true, true, false}},   // head/tail on brings dialogue-only along
       {PANEL_DIALOGUE_ONLY, {false, false, false}},  // dialogue-only off takes both others off
       {PANEL_LOOP, {true, false, true}},             // loop on brings dialogue-only along
       {PANEL_HEAD_TAIL_ONLY, {true, true, true}},
@@ -146,7 +146,8 @@ TEST(StatusPanel, EveryClickSavesTheSoundStyleAndTheMagnetButNoPlayMode) {
   // the saved settings and nothing else.
   std::vector<std::string> keys;
   for (const std::string& line : test::DecodeLines(saved)) {
-    if (const size_t eq = line.find('='); eq != std::string::npos) keys.push_back(line.substr(0, eq));
+    if (const size_t eq = line.find('='); eq != std::string::npos)
+      keys.push_back(line.substr(0, eq));
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"InductorStretch", "PlayAtCenter", "SoundPlayStyle",
                                             "TimeEdge", "AIenable", "ShowSub", "PCPower",
@@ -225,7 +226,8 @@ TEST(StatusPanel, AnyClickAppliesTheModesThatAreOnAndNoneWhenAllAreOff) {
   // Switching dialogue-only off leaves every mode off: the position stays in the gap.
   Editing offAgain;
   offAgain.st.DialogueOnly = true;
-  StatusBar1Click(offAgain.st, WIDTHS_784, MiddleOf(PANEL_DIALOGUE_ONLY), [&](const EditorState&) { ++seeks; });
+  StatusBar1Click(offAgain.st, WIDTHS_784, MiddleOf(PANEL_DIALOGUE_ONLY),
+                  [&](const EditorState&) { ++seeks; });
   EXPECT_FALSE(offAgain.st.DialogueOnly);
   EXPECT_EQ(offAgain.st.PlayPos, 3000);
   EXPECT_EQ(seeks, 0);

@@ -128,8 +128,10 @@ TEST(StatusBar, EveryClickRepaintsWhatItSwitched) {
       ASSERT_GT(m.red, 0) << where;
       ASSERT_GT(m.blue, 0) << where;
       const int split = magnet.left() + b.bar->Look(PANEL_MAGNET).runs.at(1).x;
-      EXPECT_EQ(Count(shot, QRect(split, 0, magnet.right() - split + 1, 32), MAGNET_FIRST_COLOUR), 0);
-      EXPECT_EQ(Count(shot, QRect(magnet.left(), 0, split - magnet.left(), 32), MAGNET_LAST_COLOUR), 0);
+      EXPECT_EQ(Count(shot, QRect(split, 0, magnet.right() - split + 1, 32), MAGNET_FIRST_COLOUR),
+                0);
+      EXPECT_EQ(Count(shot, QRect(magnet.left(), 0, split - magnet.left(), 32), MAGNET_LAST_COLOUR),
+                0);
     } else {
       EXPECT_GT(m.off, 0) << where;
       EXPECT_EQ(m.red + m.blue, 0) << where;
@@ -142,7 +144,8 @@ TEST(StatusBar, EveryClickRepaintsWhatItSwitched) {
     }
   }
   // Each click saved the magnet: it is off again.
-  EXPECT_NE(test::ReadBytes(b.dir.Path("RuziRudoDudiro.ini")).find("AIenable=0"), std::string::npos);
+  EXPECT_NE(test::ReadBytes(b.dir.Path("RuziRudoDudiro.ini")).find("AIenable=0"),
+            std::string::npos);
 }
 
 TEST(StatusBar, CaptionsOfTheSoundStyleAndTheStepFollowTheirClicks) {
@@ -174,7 +177,7 @@ TEST(StatusBar, AStateSwitchedByAKeyIsRepaintedOnTheNextRefresh) {
   Bar b;
   const QRect r = b.bar->PanelRect(PANEL_DIALOGUE_ONLY);
   EXPECT_GT(CaptionOf(Shot(*b.bar), r).off, 0);
-  ASSERT_TRUE(PressKey(b.st, Key::Digit2));  // dialogue-only on, behind the bar's back
+  ASSERT_TRUE(PressKey(b.st, Key::Digit2));      // dialogue-only on, behind the bar's back
   EXPECT_GT(CaptionOf(Shot(*b.bar), r).off, 0);  // the screen does not know yet
   b.bar->Refresh();
   const Caption c = CaptionOf(Shot(*b.bar), r);

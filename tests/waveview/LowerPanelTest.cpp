@@ -34,12 +34,19 @@ TEST(LowerPanel, GradientColoursOfSampleRows) {
     int32_t d;
     Rgb colour;
   } cases[] = {
-      {0, {0, 0, 0}},         {72, {0, 0, 28}},       {120, {0, 31, 66}},
-      {150, {17, 61, 90}},    {184, {47, 96, 124}},   {224, {120, 144, 175}},
+      {0, {0, 0, 0}},
+      {72, {0, 0, 28}},
+      {120, {0, 31, 66}},
+      {150, {17, 61, 90}},
+      {184, {47, 96, 124}},
+      {224, {120, 144, 175}},
       // Rows past the formula's range stay at the 255 the components have risen to, rather
       // than divide by zero or turn negative.
-      {391, {255, 255, 255}}, {392, {255, 255, 255}}, {480, {255, 255, 255}},
-      {592, {255, 255, 255}}, {5000, {255, 255, 255}},
+      {391, {255, 255, 255}},
+      {392, {255, 255, 255}},
+      {480, {255, 255, 255}},
+      {592, {255, 255, 255}},
+      {5000, {255, 255, 255}},
   };
   for (const auto& c : cases) {
     const Rgb got = LowerPanelColour(c.d);
@@ -110,10 +117,8 @@ TEST(LowerPanel, BackButtonLinesAndColourByHover) {
   EXPECT_EQ(lit.colour, (Rgb{255, 255, 255}));
   EXPECT_EQ(dark.pixels, lit.pixels);
   ASSERT_EQ(dark.paths.size(), 4u);
-  EXPECT_EQ(dark.paths[0],
-            (std::vector<PanelPoint>{{49, 398}, {49, 462}, {17, 430}, {49, 398}}));
-  EXPECT_EQ(dark.paths[1],
-            (std::vector<PanelPoint>{{48, 400}, {48, 460}, {18, 430}, {48, 400}}));
+  EXPECT_EQ(dark.paths[0], (std::vector<PanelPoint>{{49, 398}, {49, 462}, {17, 430}, {49, 398}}));
+  EXPECT_EQ(dark.paths[1], (std::vector<PanelPoint>{{48, 400}, {48, 460}, {18, 430}, {48, 400}}));
   EXPECT_EQ(dark.paths[2], (std::vector<PanelPoint>{{49, 397}, {16, 430}}));
   EXPECT_EQ(dark.paths[3], (std::vector<PanelPoint>{{19, 430}, {48, 459}}));
 
@@ -123,8 +128,15 @@ TEST(LowerPanel, BackButtonLinesAndColourByHover) {
   for (const PanelPoint& q : dark.pixels) distinct.insert({q.x, q.y});
   EXPECT_EQ(distinct.size(), 310u);
   // Every corner of the triangles is set, the lines' own ends are left out.
-  for (auto [x, y] : {std::pair{49, 398}, {49, 462}, {17, 430}, {48, 400}, {48, 460}, {18, 430},
-                      {49, 397}, {19, 430}, {48, 459}}) {
+  for (auto [x, y] : {std::pair{49, 398},
+                      {49, 462},
+                      {17, 430},
+                      {48, 400},
+                      {48, 460},
+                      {18, 430},
+                      {49, 397},
+                      {19, 430},
+                      {48, 459}}) {
     EXPECT_TRUE(Has(dark.pixels, x, y)) << x << "," << y;
   }
   EXPECT_FALSE(Has(dark.pixels, 16, 430));  // the end of the long stroke
