@@ -142,6 +142,7 @@ struct EditorState : SubtitleDocument {
   int32_t ReadyState = 1;      ///< 1 start screen, 2 editing
   std::string Caption = PROGRAM_TITLE;  ///< the window caption
   StartPictures Pictures;
+  bool BackHover = false;      ///< the pointer is over the back button
 
   Controls Ctrl;               ///< the settings and tools pages
   IniFile Ini;                 ///< the settings file

@@ -40,43 +40,6 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-/// The back button of the editing face: a triangle pointing left, lit under the pointer.
-class BackButton : public QWidget {
- public:
-  BackButton(QWidget* parent, std::function<void()> onClick)
-      : QWidget(parent), m_onClick(std::move(onClick)) {
-    setToolTip(QString::fromUtf8("返回"));
-    setCursor(Qt::PointingHandCursor);
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath triangle;
-    triangle.moveTo(width() - 6, 6);
-    triangle.lineTo(6, height() / 2.0);
-    triangle.lineTo(width() - 6, height() - 6);
-    triangle.closeSubpath();
-    p.fillPath(triangle, m_hover ? QColor(255, 255, 255) : QColor(150, 170, 185));
-  }
-  void enterEvent(QEnterEvent*) override {
-    m_hover = true;
-    update();
-  }
-  void leaveEvent(QEvent*) override {
-    m_hover = false;
-    update();
-  }
-  void mouseReleaseEvent(QMouseEvent*) override {
-    if (m_onClick) m_onClick();
-  }
-
- private:
-  std::function<void()> m_onClick;
-  bool m_hover = false;
-};
-
 /// A font family for the window's own texts: the Hei face the design names when installed,
 /// else a CJK sans face of the system.
 QString UiFontFamily() {
@@ -193,9 +156,21 @@ void TForm1::FormCreate() {
   PageControlTools->resize(500, 360);
   PageControlTools->hide();
 
-  EditingFace = new QWidget(this);
+  EditingFace = new EditingCanvas(m_st, this);
   EditingFace->hide();
-  PaintBoxBack = new BackButton(EditingFace, [this] { PaintBoxBackClick(); });
+  PaintBoxBack = new BackButton(m_st, EditingFace);
+  PaintBoxBack->onClick = [this] { PaintBoxBackClick(); };
+  StatusBar1 = new StatusBarWidget(m_st, EditingFace);
+  StatusBar1->seekBoth = [this](const EditorState& st) {
+    if (!m_media.MediaPlayer || !m_media.SoundBuffer) return;
+    try {
+      SeekVideo(st, *m_media.MediaPlayer, st.PlayPos);
+      SeekSound(st, *m_media.SoundBuffer, st.PlayPos);
+    } catch (const MediaError& e) {
+      LeaveEditing();
+      Tell(m_st.VideoFileName + "\r" + e.what());
+    }
+  };
 
   connect(Image0, &QAbstractButton::clicked, this, [this] { Image0Click(); });
   connect(Image1, &QAbstractButton::clicked, this, [this] { Image0Click(); });
@@ -280,6 +255,11 @@ void TForm1::FormResize() {
       }
     }
     PaintBoxBack->setGeometry(l.back.left, l.back.top, l.back.width, l.back.height);
+    StatusBar1->setGeometry(l.statusBar.left, l.statusBar.top, l.statusBar.width, l.statusBar.height);
+    StatusBar1->SetPanelWidths(l.statusPanels);
+    EditingFace->SetPanelGeometry({cw, l.statusBar.top, l.panel.left, l.panel.top, l.panel.width,
+                                   l.panel.height, l.back.left, l.back.top, l.back.width});
+    FormBelowPaint();
     PlaceStripPanel(m_st, l.panel.left, l.panel.top, l.panel.width);
     if (Strip) Strip->LayOut(l, cw, ch);
   }
@@ -335,6 +315,7 @@ void TForm1::WriteLayoutFile() const {
   add("PageControlTools", PageControlTools);
   add("PaintBoxBack", PaintBoxBack);
   if (Strip) add("Panel1", Strip->Panel1);
+  add("StatusBar1", StatusBar1);
   add("CheckBoxInductorStretch", PageControlSetup->CheckBoxInductorStretch);
   add("ButtonSaveAsTxt", PageControlTools->ButtonSaveAsTxt);
   // The tabs of the pages, by their index.
@@ -681,6 +662,7 @@ void TForm1::ImageReadyGoClick() {
 }
 
 void TForm1::EditingTick() {
+  StatusBar1->Refresh();  // a key may have switched one of its states
   if (!m_media.MediaPlayer || !m_media.SoundBuffer) return;
   static const SteadyClock clock;
   PlaybackDevices dev{*m_media.MediaPlayer, *m_media.SoundBuffer, clock,
@@ -708,6 +690,11 @@ void TForm1::EditingTick() {
 }
 
 void TForm1::PaintBoxBackClick() { LeaveEditing(); }
+
+void TForm1::FormBelowPaint() {
+  tamsel::FormBelowPaint(m_st, EditingFace->PanelGeometry());
+  EditingFace->update();
+}
 
 void TForm1::LeaveEditing() {
   if (m_loop) m_loop->Stop();

@@ -12,12 +12,14 @@
 #include <thread>
 
 #include "CancelFlag.h"
+#include "EditingCanvas.h"
 #include "EditorState.h"
 #include "MediaModule.h"
 #include "PictureButton.h"
 #include "ReadyGo.h"
 #include "SetupPages.h"
 #include "ShellLayout.h"
+#include "StatusBarWidget.h"
 #include "ToolPages.h"
 
 namespace tamsel {
@@ -80,8 +82,12 @@ class TForm1 : public QWidget {
   QProgressBar* ProgressBar1;
   SetupPages* PageControlSetup;
   ToolPages* PageControlTools;
-  QWidget* EditingFace;     ///< the editing face's area (the video and what follows it)
-  QWidget* PaintBoxBack;    ///< the back button
+  EditingCanvas* EditingFace;  ///< the editing face's area (the video and what follows it)
+  BackButton* PaintBoxBack;    ///< the back button
+  StatusBarWidget* StatusBar1;  ///< the status panel of the play modes
+
+  /// Paints the lower panel anew; the strip redraws everything on its next tick.
+  void FormBelowPaint();
   /// The waveform strip, the subtitle lines and the time under the strip; made when editing
   /// first begins (null until then).
   EditingStrip* Strip = nullptr;

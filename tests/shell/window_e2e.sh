@@ -113,6 +113,40 @@ click ImageReadyGo
 waitfor 30 shown PaintBoxBack || fail "editing did not begin"
 sleep 2
 shot editing
+# The status panel: a click on the magnet's panel ("磁石", 26/34 to 30/34 of the width) switches
+# the magnet off and saves the settings at once.
+grep -q "AIenable=0" "$W/settings.ini" && fail "the magnet was off before its panel was clicked"
+read -r _ _ _ bw bh <<<"$(grep "^StatusBar1 " "$W/layout")" || fail "no status panel"
+click StatusBar1 $((bw * 28 / 34)) $((bh / 2))
+waitfor 5 grep -q "AIenable=0" "$W/settings.ini" || fail "the magnet's panel did not save the settings"
+# The back button: dark blue-grey, white under the pointer (310 pixels of its two triangles).
+backpixels() {
+  local x y w h wx wy
+  read -r _ x y w h <<<"$(grep "^PaintBoxBack " "$W/layout")"
+  eval "$(xdotool getwindowgeometry --shell "$(window)")"
+  wx=$X
+  wy=$Y
+  ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1280x800 -i "$DISPLAY" \
+    -frames:v 1 -f rawvideo -pix_fmt rgb24 "$W/screen.rgb"
+  python3 - "$W/screen.rgb" $((wx + x)) $((wy + y)) "$w" "$h" "$1" <<'PY'
+import sys
+d = open(sys.argv[1], "rb").read()
+x0, y0, w, h = map(int, sys.argv[2:6])
+want = bytes(map(int, sys.argv[6].split(",")))
+print(sum(d[((y0 + y) * 1280 + x0 + x) * 3:][:3] == want for y in range(h) for x in range(w)))
+PY
+}
+[ "$(backpixels 20,20,40)" -ge 300 ] || fail "the back button is not drawn"
+read -r _ x y w h <<<"$(grep "^PaintBoxBack " "$W/layout")"
+eval "$(xdotool getwindowgeometry --shell "$(window)")"
+xdotool mousemove $((X + x + 4)) $((Y + y + h - 4))
+lit=0
+for _ in $(seq 20); do
+  [ "$(backpixels 255,255,255)" -ge 300 ] && { lit=1; break; }
+  sleep 0.25
+done
+[ "$lit" = 1 ] || fail "the back button does not light under the pointer"
+shot editing-back-lit
 click PaintBoxBack
 waitfor 10 shown ImageReadyGo || fail "back did not return to the start screen"
 shot back
