@@ -24,6 +24,7 @@
 #include "BatchRetime.h"
 #include "DemoVideo.h"
 #include "Dialogs.h"
+#include "EditingInput.h"
 #include "FileIo.h"
 #include "PlaybackLoop.h"
 #include "PlaybackTimer.h"
@@ -195,6 +196,11 @@ void TForm1::FormCreate() {
   EditingFace = new QWidget(this);
   EditingFace->hide();
   PaintBoxBack = new BackButton(EditingFace, [this] { PaintBoxBackClick(); });
+  m_input = std::make_unique<EditingInput>(m_st, m_media, this, EditingFace);
+  m_input->onMediaError = [this](const std::string& text) {
+    LeaveEditing();
+    Tell(m_st.VideoFileName + "\r" + text);
+  };
 
   connect(Image0, &QAbstractButton::clicked, this, [this] { Image0Click(); });
   connect(Image1, &QAbstractButton::clicked, this, [this] { Image0Click(); });
@@ -278,6 +284,8 @@ void TForm1::FormResize() {
       }
     }
     PaintBoxBack->setGeometry(l.back.left, l.back.top, l.back.width, l.back.height);
+    m_input->ScrollBarPlayPost->setGeometry(l.positionBar.left, l.positionBar.top,
+                                            l.positionBar.width, l.positionBar.height);
     m_st.Panel1Left = l.panel.left;
     m_st.Panel1Top = l.panel.top;
     m_st.Panel1Width = l.panel.width;
@@ -630,7 +638,9 @@ void TForm1::ImageReadyGoClick() {
   };
   notices.pointerShapes = PointerShape;
   std::string why;
-  m_factory = LoadMediaFactory(m_options.exeDir, EditingFace, notices, m_options.renderer, why);
+  m_factory = m_options.mediaFactory
+                  ? m_options.mediaFactory()
+                  : LoadMediaFactory(m_options.exeDir, EditingFace, notices, m_options.renderer, why);
   if (!m_factory) {
     Tell(why + "\r无法播放视频，请重新安装本程序。");
     return;
@@ -672,6 +682,7 @@ void TForm1::ImageReadyGoClick() {
     LeaveEditing();
     return;
   }
+  m_input->Start();
   FormResize();
 }
 
@@ -699,12 +710,15 @@ void TForm1::EditingTick() {
   } catch (const MediaError& e) {
     LeaveEditing();
     Tell(m_st.VideoFileName + "\r" + e.what());
+    return;
   }
+  m_input->ShowState();
 }
 
 void TForm1::PaintBoxBackClick() { LeaveEditing(); }
 
 void TForm1::LeaveEditing() {
+  m_input->Stop();
   if (m_loop) m_loop->Stop();
   m_saveTimer.stop();
   const bool wasEditing = m_st.ReadyState == 2 || m_media.MediaPlayer || m_media.SoundBuffer;

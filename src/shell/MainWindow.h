@@ -22,6 +22,7 @@
 
 namespace tamsel {
 
+class EditingInput;
 class PlaybackTimer;
 class WindowPrompts;
 
@@ -37,6 +38,9 @@ struct WindowOptions {
   std::function<void(const std::string& text)> showMessage;
   /// Opens a document with the desktop's default handler; empty: the desktop's own.
   std::function<bool(const std::string& path)> openDocument;
+  /// Makes the devices of editing; empty: the real ones of the devices' module (tests give
+  /// simulated ones here).
+  std::function<std::unique_ptr<MediaFactory>()> mediaFactory;
 };
 
 /// The program's one window, `TForm1`: the start screen with its picture buttons, the settings
@@ -81,6 +85,8 @@ class TForm1 : public QWidget {
   ToolPages* PageControlTools;
   QWidget* EditingFace;     ///< the editing face's area (the video and what follows it)
   QWidget* PaintBoxBack;    ///< the back button
+  /// The editing screen's keys, wheel and pointer, and its position bar ScrollBarPlayPost.
+  EditingInput* Input() const { return m_input.get(); }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -125,6 +131,7 @@ class TForm1 : public QWidget {
   std::unique_ptr<MediaFactory> m_factory;
   std::unique_ptr<PlaybackTimer> m_loop;
   QTimer m_saveTimer;
+  std::unique_ptr<EditingInput> m_input;  // last: it reports to the state and the devices
 };
 
 }  // namespace tamsel
