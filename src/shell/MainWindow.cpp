@@ -198,6 +198,7 @@ void TForm1::FormCreate() {
   PaintBoxBack = new BackButton(EditingFace, [this] { PaintBoxBackClick(); });
   m_input = std::make_unique<EditingInput>(m_st, m_media, this, EditingFace);
   m_input->onMediaError = [this](const std::string& text) {
+    if (m_st.ReadyState != 2) return;  // left already, and told
     LeaveEditing();
     Tell(m_st.VideoFileName + "\r" + text);
   };
