@@ -337,6 +337,9 @@ bool EditingInput::eventFilter(QObject* watched, QEvent* event) {
 void EditingInput::KeyDown(QObject* watched, const QKeyEvent& event) {
   const int vk = VirtualKeyOf(event);
   if (vk == 0) return;
+  // A key pressed with Alt held is a system key, not a key-down the hook acts on; Alt itself
+  // is seen.
+  if (vk != VK_ALT && event.modifiers().testFlag(Qt::AltModifier)) return;
   Act([&] { HookKeyDown(m_st, vk, SeekBothOf(Devices())); });
   // The window's own key handler follows for the keys that reach it.
   if (static_cast<QObject*>(m_window->windowHandle()) == watched) FormKeyDown(m_st, vk);

@@ -220,6 +220,8 @@ TEST(EditingInput, KeysActWhicheverControlHasTheFocusAndStillReachIt) {
   EXPECT_NE(st.Ctrl.CheckBoxSoundStyle, style);
   t.Press(Qt::Key_1, Qt::KeypadModifier, "1");  // the number pad's 1 is not
   EXPECT_NE(st.Ctrl.CheckBoxSoundStyle, style);
+  t.Press(Qt::Key_F, Qt::AltModifier);  // nor is a key pressed with Alt
+  EXPECT_EQ(st.Subs[0].TimeIn, 1020);
   // The keys were not taken from the field.
   EXPECT_TRUE(field->text().startsWith("s")) << field->text().toStdString();
   EXPECT_TRUE(field->text().endsWith("326f!1")) << field->text().toStdString();
