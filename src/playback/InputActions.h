@@ -68,10 +68,10 @@ int32_t ScrollBarTop(const ScrollBarState& bar);
 
 /// What the user did to the bar.
 enum class BarAction {
-  Track,     ///< dragged the thumb to a position
-  StepAdd,   ///< an arrow button: one small change
+  Track,    ///< dragged the thumb to a position
+  StepAdd,  ///< an arrow button: one small change
   StepSub,
-  PageAdd,   ///< a click in the trough: one large change
+  PageAdd,  ///< a click in the trough: one large change
   PageSub,
   ToStart,
   ToEnd,

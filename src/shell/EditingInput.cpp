@@ -5,8 +5,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
-#include <QWindow>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include "PlaybackLoop.h"
 
@@ -124,9 +124,8 @@ PositionBar::PositionBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {
   setFocusPolicy(Qt::NoFocus);
   m_shown.Visible = true;  // so that the first ShowState applies everything
   ShowState(ScrollBarState{});
-  connect(this, &QAbstractSlider::actionTriggered, this, [this](int action) {
-    ActionTriggered(action);
-  });
+  connect(this, &QAbstractSlider::actionTriggered, this,
+          [this](int action) { ActionTriggered(action); });
   connect(this, &QAbstractSlider::valueChanged, this, [this](int value) {
     if (!m_showing && onChange) onChange(value);
   });
@@ -195,8 +194,7 @@ void PositionBar::wheelEvent(QWheelEvent* event) {
 
 // ---- The input of the editing screen ----
 
-EditingInput::EditingInput(EditorState& st, EditingMedia& media, QWidget* window,
-                           QWidget* surface)
+EditingInput::EditingInput(EditorState& st, EditingMedia& media, QWidget* window, QWidget* surface)
     : m_st(st), m_media(media), m_window(window), m_surface(surface) {
   ScrollBarPlayPost = new PositionBar(surface);
   ScrollBarPlayPost->onEnter = [this] { ScrollBarPlayPostMouseEnter(m_st); };
@@ -221,9 +219,8 @@ void EditingInput::Start() {
   m_surface->setMouseTracking(true);
   qApp->installEventFilter(this);
   if (m_media.MediaPlayer) {
-    m_media.MediaPlayer->SetClickHandler([this](int button) {
-      Act([&] { WMPonClick(m_st, button); });
-    });
+    m_media.MediaPlayer->SetClickHandler(
+        [this](int button) { Act([&] { WMPonClick(m_st, button); }); });
   }
   ShowState();
 }
@@ -260,7 +257,10 @@ void EditingInput::Act(const std::function<void()>& action) {
     const std::string text = e.what();
     QPointer<EditingInput> self(this);
     QMetaObject::invokeMethod(
-        this, [self, text] { if (self && self->onMediaError) self->onMediaError(text); },
+        this,
+        [self, text] {
+          if (self && self->onMediaError) self->onMediaError(text);
+        },
         Qt::QueuedConnection);
   }
   if (onChanged) onChanged();

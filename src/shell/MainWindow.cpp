@@ -639,9 +639,9 @@ void TForm1::ImageReadyGoClick() {
   };
   notices.pointerShapes = PointerShape;
   std::string why;
-  m_factory = m_options.mediaFactory
-                  ? m_options.mediaFactory()
-                  : LoadMediaFactory(m_options.exeDir, EditingFace, notices, m_options.renderer, why);
+  m_factory = m_options.mediaFactory ? m_options.mediaFactory()
+                                     : LoadMediaFactory(m_options.exeDir, EditingFace, notices,
+                                                        m_options.renderer, why);
   if (!m_factory) {
     Tell(why + "\r无法播放视频，请重新安装本程序。");
     return;

@@ -79,8 +79,8 @@ TEST(InputActions, KeysAndTheWheelDoNothingUnlessEditing) {
     st.ReadyState = readyState;
     st.PlayPos = 12340;
     Devices d;
-    for (int vk : {83, 70, 69, 68, 82, 87, 88, 67, 86, 65, 32, 37, 38, 39, 40, 49, 50, 51, 52,
-                   53, 54, VK_ALT}) {
+    for (int vk : {83, 70, 69, 68, 82, 87, 88, 67, 86, 65, 32,
+                   37, 38, 39, 40, 49, 50, 51, 52, 53, 54, VK_ALT}) {
       EXPECT_FALSE(HookKeyDown(st, vk, SeekBothOf(d.Both()))) << vk;
     }
     HookWheel(st, 120, 0, SeekBothOf(d.Both()));
@@ -103,13 +103,13 @@ TEST(InputActions, KeyDownsRunTheKeyMapWhateverTheCodeSays) {
     bool command;
     int32_t in, out;
   } cases[] = {
-      {83, true, 980, 1480},   // S: earlier by a key step of 20
-      {37, true, 980, 1480},   // Left
-      {70, true, 1020, 1520},  // F
-      {69, true, 1000, 1520},  // E: the out point later
-      {40, true, 1000, 1480},  // Down: the out point earlier
-      {66, false, 1000, 1500}, // B is no command
-      {97, false, 1000, 1500}, // nor the number pad's 1
+      {83, true, 980, 1480},    // S: earlier by a key step of 20
+      {37, true, 980, 1480},    // Left
+      {70, true, 1020, 1520},   // F
+      {69, true, 1000, 1520},   // E: the out point later
+      {40, true, 1000, 1480},   // Down: the out point earlier
+      {66, false, 1000, 1500},  // B is no command
+      {97, false, 1000, 1500},  // nor the number pad's 1
       {0, false, 1000, 1500},
   };
   for (const auto& c : cases) {
@@ -320,11 +320,10 @@ TEST(InputActions, ClicksOnTheVideoSetTheInAndOutPoints) {
     int button;
     int32_t playPos, in, out;
   } cases[] = {
-      {1, 12345, 1234, 1500},  // left: the in point, halves to even
-      {1, 12355, 1236, 1500},
-      {2, 14445, 1000, 1444},  // right: the out point
-      {2, 16000, 1000, 1600},  // past the end the entry grows
-      {3, 12345, 1000, 1500},  // other buttons: nothing
+      {1, 12345, 1234, 1500},                          // left: the in point, halves to even
+      {1, 12355, 1236, 1500}, {2, 14445, 1000, 1444},  // right: the out point
+      {2, 16000, 1000, 1600},                          // past the end the entry grows
+      {3, 12345, 1000, 1500},                          // other buttons: nothing
       {0, 12345, 1000, 1500},
   };
   for (const auto& c : cases) {
@@ -353,9 +352,9 @@ TEST(InputActions, APressBelowTheVideoHoldsAScrub) {
     int32_t mouseY;
     bool editing, held;
   } cases[] = {
-      {549, true, false},  // over the video
-      {0, true, false},     {550, true, true},  // the video's lower edge counts as below
-      {700, true, true},    {700, false, false},
+      {549, true, false},                     // over the video
+      {0, true, false},   {550, true, true},  // the video's lower edge counts as below
+      {700, true, true},  {700, false, false},
   };
   for (const auto& c : cases) {
     EditorState st = Editing();
@@ -477,8 +476,7 @@ TEST(InputActions, DoubleClicksJumpByTheHalfOfTheWindow) {
     Devices d;
     FormDblClick(st, 1000, SeekBothOf(d.Both()));
     EXPECT_EQ(st.PlayPos, c.to) << c.mouseX << " " << c.rate << " " << c.playPos;
-    EXPECT_EQ(Seeks(d.log),
-              (Log{"video seek " + test::Seconds(c.to / 1000.0), SoundSeek(c.to)}));
+    EXPECT_EQ(Seeks(d.log), (Log{"video seek " + test::Seconds(c.to / 1000.0), SoundSeek(c.to)}));
   }
   EditorState idle = Editing();
   idle.ReadyState = 1;
@@ -514,8 +512,8 @@ TEST(InputActions, ADragGoesOnFromWhereThePointerIsAfterTheStripMoved) {
   // 300 - shift. Moving it 40 px right moves the entry 40 slots, whatever the shift.
   for (int32_t shift : {0, 60, -45}) {
     for (int mode : {0, 1, 2}) {
-      EditorState st = Editing({{100, 150}, {300, 350}, {500, 550}, {700, 750}, {900, 950},
-                                {1100, 1150}, {1300, 1350}});
+      EditorState st = Editing(
+          {{100, 150}, {300, 350}, {500, 550}, {700, 750}, {900, 950}, {1100, 1150}, {1300, 1350}});
       st.ActiveSub = mode == 2 ? 6 : 1;
       st.MouseY = st.Panel1Top + 100;  // below the cut band
       PaintWavMouseDown(st, MouseButton::Left, Modifiers{mode == 1, mode == 2}, 300);

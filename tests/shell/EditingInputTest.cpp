@@ -401,8 +401,7 @@ TEST(EditingInput, APressBelowTheVideoScrubsAndADoubleClickJumps) {
   st.PlayPos = 15000;
   RefreshEdge(st);
   st.MouseX = t.w->width() / 2 - 1;
-  Send(surface, QEvent::MouseButtonDblClick, t.BareSurface(t.w->width() / 2 - 1),
-       Qt::LeftButton);
+  Send(surface, QEvent::MouseButtonDblClick, t.BareSurface(t.w->width() / 2 - 1), Qt::LeftButton);
   EXPECT_EQ(st.PlayPos, back);
 }
 
