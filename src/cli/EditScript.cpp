@@ -11,6 +11,7 @@
 #include "DragGestures.h"
 #include "EdgeTracking.h"
 #include "FileIo.h"
+#include "InputActions.h"
 #include "MagnetCut.h"
 #include "SideData.h"
 #include "SplitJoin.h"
@@ -583,15 +584,11 @@ void MovePointer(EditorState& st, PointerPlace place, int32_t column) {
   column = std::clamp(column, 0, StripWidthOf(st) - 1);
   st.MouseX = st.Panel1Left + column;
   const bool onStrip = place == PointerPlace::Strip || place == PointerPlace::Band;
+  // Entering the strip stops playback and hands the speed to the pointer.
   if (onStrip && !st.OverWave) {
-    // Entering the strip stops playback and hands the speed to the pointer.
-    st.PlayRate = 0;
-    st.OverWave = true;
-    st.ReplayState = -1;
-    st.ViewMarker = -99.0;
+    PaintWavMouseEnter(st);
   } else if (!onStrip && st.OverWave) {
-    st.OverWave = false;
-    st.ViewMarker = -99.0;
+    PaintWavMouseLeave(st);
   }
   switch (place) {
     case PointerPlace::Video:

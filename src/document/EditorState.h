@@ -117,6 +117,9 @@ struct EditorState : SubtitleDocument {
   int32_t PrevMouseX = 0;      ///< the pointer at the playback loop's previous tick
   int32_t PrevMouseY = 0;
   bool DragHeld = false;       ///< a button was pressed on the window below the video, not released
+  int32_t DragLastX = 0;       ///< MouseX at the last step of that scrub
+  bool OverPositionBar = false;  ///< the pointer is over the position bar
+  bool AltSeen = false;        ///< the Alt key has been seen once (the strip then redraws)
   int32_t Panel1Left = 0;      ///< left of the strip's container in the window, pixels
   int32_t Panel1Width = 0;     ///< width of the strip's container, pixels
   int32_t PlayerHeight = 0;    ///< height of the video picture in the window, pixels

@@ -24,6 +24,7 @@
 #include "BatchRetime.h"
 #include "DemoVideo.h"
 #include "Dialogs.h"
+#include "EditingInput.h"
 #include "EditingStrip.h"
 #include "FileIo.h"
 #include "PlaybackLoop.h"
@@ -171,6 +172,12 @@ void TForm1::FormCreate() {
       Tell(m_st.VideoFileName + "\r" + e.what());
     }
   };
+  m_input = std::make_unique<EditingInput>(m_st, m_media, this, EditingFace);
+  m_input->onMediaError = [this](const std::string& text) {
+    if (m_st.ReadyState != 2) return;  // left already, and told
+    LeaveEditing();
+    Tell(m_st.VideoFileName + "\r" + text);
+  };
 
   connect(Image0, &QAbstractButton::clicked, this, [this] { Image0Click(); });
   connect(Image1, &QAbstractButton::clicked, this, [this] { Image0Click(); });
@@ -255,6 +262,8 @@ void TForm1::FormResize() {
       }
     }
     PaintBoxBack->setGeometry(l.back.left, l.back.top, l.back.width, l.back.height);
+    m_input->ScrollBarPlayPost->setGeometry(l.positionBar.left, l.positionBar.top,
+                                            l.positionBar.width, l.positionBar.height);
     StatusBar1->setGeometry(l.statusBar.left, l.statusBar.top, l.statusBar.width, l.statusBar.height);
     StatusBar1->SetPanelWidths(l.statusPanels);
     EditingFace->SetPanelGeometry({cw, l.statusBar.top, l.panel.left, l.panel.top, l.panel.width,
@@ -613,7 +622,9 @@ void TForm1::ImageReadyGoClick() {
   };
   notices.pointerShapes = PointerShape;
   std::string why;
-  m_factory = LoadMediaFactory(m_options.exeDir, EditingFace, notices, m_options.renderer, why);
+  m_factory = m_options.mediaFactory ? m_options.mediaFactory()
+                                     : LoadMediaFactory(m_options.exeDir, EditingFace, notices,
+                                                        m_options.renderer, why);
   if (!m_factory) {
     Tell(why + "\r无法播放视频，请重新安装本程序。");
     return;
@@ -658,6 +669,7 @@ void TForm1::ImageReadyGoClick() {
     LeaveEditing();
     return;
   }
+  m_input->Start();
   FormResize();
 }
 
@@ -686,7 +698,9 @@ void TForm1::EditingTick() {
   } catch (const MediaError& e) {
     LeaveEditing();
     Tell(m_st.VideoFileName + "\r" + e.what());
+    return;
   }
+  m_input->ShowState();
 }
 
 void TForm1::PaintBoxBackClick() { LeaveEditing(); }
@@ -697,6 +711,7 @@ void TForm1::FormBelowPaint() {
 }
 
 void TForm1::LeaveEditing() {
+  m_input->Stop();
   if (m_loop) m_loop->Stop();
   if (Strip) Strip->Stop();
   m_saveTimer.stop();

@@ -24,6 +24,7 @@
 
 namespace tamsel {
 
+class EditingInput;
 class EditingStrip;
 class PlaybackTimer;
 class WindowPrompts;
@@ -40,6 +41,9 @@ struct WindowOptions {
   std::function<void(const std::string& text)> showMessage;
   /// Opens a document with the desktop's default handler; empty: the desktop's own.
   std::function<bool(const std::string& path)> openDocument;
+  /// Makes the devices of editing; empty: the real ones of the devices' module (tests give
+  /// simulated ones here).
+  std::function<std::unique_ptr<MediaFactory>()> mediaFactory;
 };
 
 /// The program's one window, `TForm1`: the start screen with its picture buttons, the settings
@@ -91,6 +95,8 @@ class TForm1 : public QWidget {
   /// The waveform strip, the subtitle lines and the time under the strip; made when editing
   /// first begins (null until then).
   EditingStrip* Strip = nullptr;
+  /// The editing screen's keys, wheel and pointer, and its position bar ScrollBarPlayPost.
+  EditingInput* Input() const { return m_input.get(); }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -135,6 +141,7 @@ class TForm1 : public QWidget {
   std::unique_ptr<MediaFactory> m_factory;
   std::unique_ptr<PlaybackTimer> m_loop;
   QTimer m_saveTimer;
+  std::unique_ptr<EditingInput> m_input;  // last: it reports to the state and the devices
 };
 
 }  // namespace tamsel

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The real window on an X server of its own (Xvfb), driven from outside with xdotool as a user
 # would: `tamsel VIDEO` on a video made here, the ready picture, the settings pages (a setting
-# changed reaches the settings file), the text export from the tools pages, editing and back,
-# and a SIGTERM that closes the window as its close button does. Screenshots of each face are
-# kept in ARTEFACTS for a person to look at; each must show more than a few colours.
+# changed reaches the settings file), the text export from the tools pages, editing (the wheel
+# and a key through the real window) and back, and a SIGTERM that closes the window as its close
+# button does. Screenshots of each face are kept in ARTEFACTS for a person to look at; each must
+# show more than a few colours.
 #
 #   window_e2e.sh BIN_DIR ARTEFACTS
 set -euo pipefail
@@ -147,6 +148,23 @@ for _ in $(seq 20); do
 done
 [ "$lit" = 1 ] || fail "the back button does not light under the pointer"
 shot editing-back-lit
+# Keys and the wheel reach the editor through the real window. The new script holds only the
+# placeholder subtitle (1-5 s); with the pointer over the video, notches towards the user move
+# the play position on (the video plays meanwhile as well) into the gap after it, where V
+# places a new subtitle, which the autosave writes.
+ass="$W/我的 电影.ass"
+[ "$(grep -c '^Dialogue:' "$ass")" -eq 1 ] || fail "the new script is not the placeholder alone"
+# The playback loop runs only while the window is the active one; without a window manager it
+# becomes so by taking the focus.
+xdotool windowfocus --sync "$(window)"
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$(window)")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + 40)) sleep 0.3
+for _ in $(seq 20); do xdotool click 5 sleep 0.05; done
+sleep 0.5
+xdotool key v
+waitfor 10 sh -c "[ \$(grep -c '^Dialogue:' \"$ass\") -ge 2 ]" ||
+  fail "the V key placed no subtitle: $(grep '^Dialogue:' "$ass")"
 click PaintBoxBack
 waitfor 10 shown ImageReadyGo || fail "back did not return to the start screen"
 shot back
