@@ -189,11 +189,4 @@ void PaintWavMouseLeave(EditorState& st) {
 
 void Panel1Enter(EditorState& st) { st.PlayRate = 0; }
 
-void StripOriginMoved(EditorState& st, int32_t columns) {
-  if (!st.Dragging) return;
-  st.DragStartX = static_cast<int32_t>(std::clamp<int64_t>(int64_t{st.DragStartX} - columns,
-                                                           std::numeric_limits<int32_t>::min(),
-                                                           std::numeric_limits<int32_t>::max()));
-}
-
 }  // namespace tamsel

@@ -139,9 +139,4 @@ void PaintWavMouseLeave(EditorState& st);
 /// The strip's container takes the input focus: playback stops.
 void Panel1Enter(EditorState& st);
 
-/// The strip's first column moved `columns` pixels right in the window (the window was laid
-/// out anew) while a drag on it is held: the press column moves with it, so the dragged
-/// subtitle goes on following the pointer's own travel instead of jumping by the shift.
-void StripOriginMoved(EditorState& st, int32_t columns);
-
 }  // namespace tamsel

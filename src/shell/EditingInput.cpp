@@ -272,18 +272,12 @@ void EditingInput::StripPress(Qt::MouseButton button, int x) {
   if (!m_started) return;
   const Modifiers keys = HeldKeys();
   Act([&] { PaintWavMouseDown(m_st, StripButtonOf(button), keys, x); });
-  m_stripLeft = m_st.Panel1Left;
 }
 
 StripCursor EditingInput::StripMove(int x, int y, Qt::MouseButtons held) {
   if (!m_started) return StripCursor::Drag;
   // A drag whose release never came (the window lost the pointer meanwhile) ends here.
   if (m_st.Dragging && held == Qt::NoButton) StripRelease();
-  // The window was laid out anew during the drag: the strip's columns moved under the pointer.
-  if (m_st.Dragging && m_st.Panel1Left != m_stripLeft) {
-    StripOriginMoved(m_st, m_st.Panel1Left - m_stripLeft);
-  }
-  m_stripLeft = m_st.Panel1Left;
   StripCursor cursor = StripCursor::Drag;
   const Modifiers keys = HeldKeys();
   Act([&] { cursor = PaintWavMouseMove(m_st, keys, x, y); });

@@ -128,7 +128,6 @@ class EditingInput : public QObject {
   QWidget* m_window;
   QWidget* m_surface;
   bool m_started = false;
-  int32_t m_stripLeft = 0;  ///< Panel1Left when the strip last saw the pointer during a drag
 };
 
 }  // namespace tamsel

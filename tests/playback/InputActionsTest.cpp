@@ -11,6 +11,7 @@
 #include "DragGestures.h"
 #include "RecordingDevices.h"
 #include "TimeText.h"
+#include "WaveStrip.h"
 
 namespace tamsel {
 namespace {
@@ -518,7 +519,7 @@ TEST(InputActions, ADragGoesOnFromWhereThePointerIsAfterTheStripMoved) {
       st.MouseY = st.Panel1Top + 100;  // below the cut band
       PaintWavMouseDown(st, MouseButton::Left, Modifiers{mode == 1, mode == 2}, 300);
       const int32_t in = st.Subs[size_t(st.ActiveSub)].TimeIn;
-      StripOriginMoved(st, shift);
+      PlaceStripPanel(st, st.Panel1Left + shift, st.Panel1Top, st.Panel1Width);
       PaintWavMouseMove(st, Modifiers{}, 300 - shift, 100);
       EXPECT_EQ(st.Subs[size_t(st.ActiveSub)].TimeIn, in) << shift << " mode " << mode;
       // The elastic drag lands near the pointer, not on it; the next move corrects the rest.
@@ -534,7 +535,7 @@ TEST(InputActions, ADragGoesOnFromWhereThePointerIsAfterTheStripMoved) {
 TEST(InputActions, TheStripMovingWithoutADragChangesNothing) {
   EditorState st = Editing();
   st.DragStartX = 17;
-  StripOriginMoved(st, 50);
+  PlaceStripPanel(st, st.Panel1Left + 50, st.Panel1Top, st.Panel1Width);
   EXPECT_EQ(st.DragStartX, 17);
 }
 
