@@ -304,9 +304,51 @@ void EditingInput::PanelFocused() {
   Act([&] { Panel1Enter(m_st); });
 }
 
+void EditingInput::WatchStrip(QWidget* paintWav, QWidget* panel) {
+  m_paintWav = paintWav;
+  m_panel = panel;
+  // The hover selection and the pointer shape follow the pointer without a button held.
+  m_paintWav->setMouseTracking(true);
+}
+
+void EditingInput::StripEvent(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      StripPress(mouse->button(), mouse->position().toPoint().x());
+      break;
+    }
+    case QEvent::MouseMove: {
+      // While a button is held the strip has the pointer to itself, also outside it.
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      const QPoint at = mouse->position().toPoint();
+      const StripCursor cursor = StripMove(at.x(), at.y(), mouse->buttons());
+      m_paintWav->setCursor(CursorShapeOf(cursor));
+      break;
+    }
+    case QEvent::MouseButtonRelease:
+      if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton) StripRelease();
+      break;
+    case QEvent::Enter:
+      StripEnter();
+      break;
+    case QEvent::Leave:
+      StripLeave();
+      break;
+    default:
+      break;
+  }
+}
+
 // ---- The hook and the window's surface ----
 
 bool EditingInput::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_paintWav && m_paintWav) {
+    StripEvent(event);
+    return false;
+  }
+  if (watched == m_panel && m_panel && event->type() == QEvent::FocusIn) PanelFocused();
   switch (event->type()) {
     case QEvent::KeyPress:
       // Every key-down reaches its window first, once, before any control sees it: that is

@@ -100,6 +100,9 @@ class EditingInput : public QObject {
   void StripLeave();
   /// The strip's panel takes the input focus.
   void PanelFocused();
+  /// The strip's widgets: the pointer's events on `paintWav` and the focus of `panel` are
+  /// passed to the entry points above, and the strip shows the pointer shape they choose.
+  void WatchStrip(QWidget* paintWav, QWidget* panel);
 
   /// The position bar, laid out by the window.
   PositionBar* ScrollBarPlayPost;
@@ -122,11 +125,14 @@ class EditingInput : public QObject {
   void KeyDown(QObject* watched, const QKeyEvent& event);
   void Wheel(const QWheelEvent& event);
   bool SurfaceEvent(QEvent* event);
+  void StripEvent(QEvent* event);
 
   EditorState& m_st;
   EditingMedia& m_media;
   QWidget* m_window;
   QWidget* m_surface;
+  QWidget* m_paintWav = nullptr;
+  QWidget* m_panel = nullptr;
   bool m_started = false;
 };
 

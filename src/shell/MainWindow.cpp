@@ -173,6 +173,8 @@ void TForm1::FormCreate() {
     }
   };
   m_input = std::make_unique<EditingInput>(m_st, m_media, this, EditingFace);
+  // A key's switch of a play mode shows at once rather than on the next tick.
+  m_input->onChanged = [this] { StatusBar1->Refresh(); };
   m_input->onMediaError = [this](const std::string& text) {
     if (m_st.ReadyState != 2) return;  // left already, and told
     LeaveEditing();
@@ -645,8 +647,11 @@ void TForm1::ImageReadyGoClick() {
     EditingFace->show();
     EditingFace->raise();
     m_st.ReadyState = 2;
-    // Debt: the lower panel has no painter yet; it belongs in Strip->formBelowPaint.
-    if (!Strip) Strip = new EditingStrip(m_st, EditingFace);
+    if (!Strip) {
+      Strip = new EditingStrip(m_st, EditingFace);
+      Strip->formBelowPaint = [this] { FormBelowPaint(); };
+      m_input->WatchStrip(Strip->PaintWav, Strip->Panel1);
+    }
     FormResize();
     Strip->Start();
     m_loop = std::make_unique<PlaybackTimer>(m_st, [this] { EditingTick(); });

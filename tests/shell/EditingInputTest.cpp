@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "EdgeTracking.h"
+#include "EditingStrip.h"
 #include "MainWindow.h"
 #include "PlaybackLoop.h"
 #include "SimulatedDevices.h"
@@ -428,6 +429,33 @@ TEST(EditingInput, AScrubOrADragWhoseReleaseWasLostEndsAtTheNextMove) {
   in->StripMove(320, 100, Qt::NoButton);
   EXPECT_FALSE(st.Dragging);
   EXPECT_EQ(st.Subs[0].TimeIn, 1000);
+}
+
+TEST(EditingInput, ThePointerOnTheStripReachesTheDragsAndShowsTheirShape) {
+  EditingWindow t;
+  EditorState& st = t.St();
+  ASSERT_NE(t.w->Strip, nullptr);
+  QWidget* wav = t.w->Strip->PaintWav;
+  QEnterEvent enter(QPointF(300, 100), wav->mapTo(t.w.get(), QPointF(300, 100)),
+                    wav->mapToGlobal(QPointF(300, 100)));
+  QApplication::sendEvent(wav, &enter);
+  EXPECT_TRUE(st.OverWave);
+  // The cut band shows the text cursor; below it the drag's own shape.
+  Send(wav, QEvent::MouseMove, QPoint(300, 50), Qt::NoButton);
+  EXPECT_EQ(wav->cursor().shape(), Qt::IBeamCursor);
+  Send(wav, QEvent::MouseMove, QPoint(300, 100), Qt::NoButton);
+  EXPECT_EQ(wav->cursor().shape(), Qt::DragMoveCursor);
+  st.MouseY = st.Panel1Top + 100;
+  Send(wav, QEvent::MouseButtonPress, QPoint(300, 100), Qt::LeftButton);
+  ASSERT_TRUE(st.Dragging);
+  Send(wav, QEvent::MouseMove, QPoint(340, 100), Qt::LeftButton);
+  EXPECT_EQ(st.Subs[0].TimeIn, 1040);
+  EXPECT_EQ(st.Subs[0].TimeOut, 1240);
+  Send(wav, QEvent::MouseButtonRelease, QPoint(340, 100), Qt::LeftButton);
+  EXPECT_FALSE(st.Dragging);
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(wav, &leave);
+  EXPECT_FALSE(st.OverWave);
 }
 
 TEST(EditingInput, AResizeDuringAStripDragKeepsTheSubtitleUnderThePointer) {
