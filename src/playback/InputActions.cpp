@@ -189,4 +189,11 @@ void PaintWavMouseLeave(EditorState& st) {
 
 void Panel1Enter(EditorState& st) { st.PlayRate = 0; }
 
+RefreshTick Timer4refreshTimer(const EditorState& st, bool minimised) {
+  RefreshTick tick;
+  tick.repaintLowerPanel = st.MouseX < 0 && st.MouseY < 0 && !minimised;
+  tick.stop = st.MouseX > 0 && st.MouseY > 0;
+  return tick;
+}
+
 }  // namespace tamsel

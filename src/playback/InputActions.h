@@ -139,4 +139,13 @@ void PaintWavMouseLeave(EditorState& st);
 /// The strip's container takes the input focus: playback stops.
 void Panel1Enter(EditorState& st);
 
+/// What one tick of the refresh timer `Timer4refresh` does. It runs after every paint of the
+/// window: while the pointer is outside the window (not minimised) the lower panel is painted
+/// again; once the pointer is seen inside, the timer stops.
+struct RefreshTick {
+  bool repaintLowerPanel = false;
+  bool stop = false;
+};
+RefreshTick Timer4refreshTimer(const EditorState& st, bool minimised);
+
 }  // namespace tamsel

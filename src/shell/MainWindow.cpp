@@ -27,6 +27,7 @@
 #include "EditingInput.h"
 #include "EditingStrip.h"
 #include "FileIo.h"
+#include "InputActions.h"
 #include "PlaybackLoop.h"
 #include "PlaybackTimer.h"
 #include "PointerShapes.h"
@@ -212,6 +213,12 @@ void TForm1::FormCreate() {
   PageControlTools->onReLoadTxt = [this] { RunTool([this] { ButtonReLoadTxtClick(m_st); }); };
 
   m_saveTimer.setInterval(200);
+  Timer4refresh.setInterval(1000);
+  connect(&Timer4refresh, &QTimer::timeout, this, [this] {
+    const RefreshTick tick = Timer4refreshTimer(m_st, isMinimized());
+    if (tick.repaintLowerPanel && m_st.ReadyState == 2) FormBelowPaint();
+    if (tick.stop) Timer4refresh.stop();
+  });
   connect(&m_saveTimer, &QTimer::timeout, this, [this] { Timer4SaveFileTimer(m_st); });
   connect(PageControlSetup, &QTabWidget::currentChanged, this, [this] { WriteLayoutFile(); });
 
@@ -709,6 +716,11 @@ void TForm1::EditingTick() {
 }
 
 void TForm1::PaintBoxBackClick() { LeaveEditing(); }
+
+void TForm1::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  if (!Timer4refresh.isActive()) Timer4refresh.start();  // FormPaint
+}
 
 void TForm1::FormBelowPaint() {
   tamsel::FormBelowPaint(m_st, EditingFace->PanelGeometry());

@@ -100,6 +100,7 @@ class TForm1 : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
@@ -141,6 +142,8 @@ class TForm1 : public QWidget {
   std::unique_ptr<MediaFactory> m_factory;
   std::unique_ptr<PlaybackTimer> m_loop;
   QTimer m_saveTimer;
+  /// Paints the lower panel again while the pointer is outside the window (FormPaint starts it).
+  QTimer Timer4refresh;
   std::unique_ptr<EditingInput> m_input;  // last: it reports to the state and the devices
 };
 

@@ -539,5 +539,26 @@ TEST(InputActions, TheStripMovingWithoutADragChangesNothing) {
   EXPECT_EQ(st.DragStartX, 17);
 }
 
+TEST(InputActions, TheRefreshTimerPaintsWhileThePointerIsOutsideAndStopsWhenItIsIn) {
+  const struct {
+    int32_t x, y;
+    bool minimised, repaint, stop;
+  } cases[] = {
+      {-1, -1, false, true, false},  // outside: paint, keep going
+      {-1, -1, true, false, false},  // minimised: nothing to paint, keep going
+      {-5, 20, false, false, false},  // left of the window, not both negative
+      {0, 0, false, false, false},    // the corner counts as neither
+      {10, 20, false, false, true},   // inside: stop
+  };
+  for (const auto& c : cases) {
+    EditorState st;
+    st.MouseX = c.x;
+    st.MouseY = c.y;
+    const RefreshTick tick = Timer4refreshTimer(st, c.minimised);
+    EXPECT_EQ(tick.repaintLowerPanel, c.repaint) << c.x << "," << c.y << " " << c.minimised;
+    EXPECT_EQ(tick.stop, c.stop) << c.x << "," << c.y << " " << c.minimised;
+  }
+}
+
 }  // namespace
 }  // namespace tamsel
