@@ -227,14 +227,18 @@ void Timer4SaveFileTimer(EditorState& st) {
   }
 }
 
-void CloseDocument(EditorState& st) {
-  if ((st.Pictures.ImageReadyGo || st.ReadyState == 2) && st.SubDirty) SubtitleSave(st);
+void KeepSubCurr(EditorState& st) {
   st.Ini.WriteInteger("setup", "SubCurr", st.SubCurr);
   try {
     st.Ini.UpdateFile();
   } catch (const FileError&) {
-    // Losing the remembered subtitle index is not worth holding up the exit for.
+    // Losing the remembered subtitle index is not worth holding up the user for.
   }
+}
+
+void CloseDocument(EditorState& st) {
+  if ((st.Pictures.ImageReadyGo || st.ReadyState == 2) && st.SubDirty) SubtitleSave(st);
+  KeepSubCurr(st);
 }
 
 }  // namespace tamsel

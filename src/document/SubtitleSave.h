@@ -58,4 +58,8 @@ void Timer4SaveFileTimer(EditorState& st);
 /// kept in the settings file.
 void CloseDocument(EditorState& st);
 
+/// Writes "SubCurr" to the settings file, so that the next session starts at the same entry.
+/// A settings file that cannot be written is left as it is.
+void KeepSubCurr(EditorState& st);
+
 }  // namespace tamsel

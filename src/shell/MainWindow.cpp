@@ -334,6 +334,7 @@ void TForm1::WriteLayoutFile() const {
   add("PaintBoxBack", PaintBoxBack);
   if (Strip) add("Panel1", Strip->Panel1);
   add("StatusBar1", StatusBar1);
+  add("ScrollBarPlayPost", m_input->ScrollBarPlayPost);
   add("CheckBoxInductorStretch", PageControlSetup->CheckBoxInductorStretch);
   add("ButtonSaveAsTxt", PageControlTools->ButtonSaveAsTxt);
   // The tabs of the pages, by their index.
@@ -348,6 +349,32 @@ void TForm1::WriteLayoutFile() const {
               std::to_string(r.width()) + " " + std::to_string(r.height()) + "\n";
     }
   }
+  try {
+    WriteFileThroughTemp(path, std::string(path) + ".tmp", text);
+  } catch (const FileError&) {
+  }
+}
+
+void TForm1::WriteStateFile(bool now) {
+  // For tests that drive the real window from outside: what the editor is doing.
+  static const char* const path = std::getenv("TAMSEL_STATE_FILE");
+  if (!path || !*path) return;
+  const auto t = std::chrono::steady_clock::now();
+  if (!now && t - m_stateWritten < std::chrono::milliseconds(100)) return;
+  m_stateWritten = t;
+  std::string text;
+  const auto add = [&](const char* name, const std::string& value) {
+    text += std::string(name) + " " + value + "\n";
+  };
+  add("ReadyState", std::to_string(m_st.ReadyState));
+  add("PlayPos", std::to_string(m_st.PlayPos));
+  add("PlayRate", std::to_string(m_st.PlayRate));
+  add("ActiveSub", std::to_string(m_st.ActiveSub));
+  add("SubCurr", std::to_string(m_st.SubCurr));
+  add("OverWave", std::to_string(int{m_st.OverWave}));
+  add("Dragging", std::to_string(int{m_st.Dragging}));
+  add("MediaLength", std::to_string(m_st.MediaLength));
+  add("FrameRate", std::to_string(m_st.FrameRate));
   try {
     WriteFileThroughTemp(path, std::string(path) + ".tmp", text);
   } catch (const FileError&) {
@@ -713,6 +740,7 @@ void TForm1::EditingTick() {
     return;
   }
   m_input->ShowState();
+  WriteStateFile();
 }
 
 void TForm1::PaintBoxBackClick() { LeaveEditing(); }
@@ -735,6 +763,7 @@ void TForm1::LeaveEditing() {
   const bool wasEditing = m_st.ReadyState == 2 || m_media.MediaPlayer || m_media.SoundBuffer;
   // The pending autosave is written now rather than lost.
   if (m_st.ReadyState == 2 && m_st.SubDirty) SubtitleSave(m_st);
+  if (m_st.ReadyState == 2) KeepSubCurr(m_st);
   m_media.MediaPlayer.reset();
   m_media.SoundBuffer.reset();
   m_loop.reset();
@@ -752,6 +781,7 @@ void TForm1::LeaveEditing() {
   unsetCursor();
   ShowState();
   FormResize();
+  WriteStateFile(true);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

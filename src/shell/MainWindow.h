@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -114,6 +115,9 @@ class TForm1 : public QWidget {
   void ShowState();
   /// Writes where the controls are to the file named by TAMSEL_LAYOUT_FILE, when it is set.
   void WriteLayoutFile() const;
+  /// Writes the editor's play state to the file named by TAMSEL_STATE_FILE, when it is set, at
+  /// most ten times a second unless `now`.
+  void WriteStateFile(bool now = false);
   /// Hides the pages: the settings are saved and, when ready, the subtitles reloaded.
   void ClosePages();
   void Tell(const std::string& text);
@@ -144,6 +148,7 @@ class TForm1 : public QWidget {
   QTimer m_saveTimer;
   /// Paints the lower panel again while the pointer is outside the window (FormPaint starts it).
   QTimer Timer4refresh;
+  std::chrono::steady_clock::time_point m_stateWritten;
   std::unique_ptr<EditingInput> m_input;  // last: it reports to the state and the devices
 };
 

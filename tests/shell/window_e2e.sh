@@ -112,6 +112,9 @@ click Image0 5 -5
 # Editing and back.
 click ImageReadyGo
 waitfor 30 shown PaintBoxBack || fail "editing did not begin"
+# The playback loop, and with it the strip, runs only while the window is the active one;
+# without a window manager it becomes so by taking the focus.
+xdotool windowfocus --sync "$(window)"
 sleep 2
 shot editing
 # The status panel: a click on the magnet's panel ("磁石", 26/34 to 30/34 of the width) switches
@@ -154,10 +157,6 @@ shot editing-back-lit
 # places a new subtitle, which the autosave writes.
 ass="$W/我的 电影.ass"
 [ "$(grep -c '^Dialogue:' "$ass")" -eq 1 ] || fail "the new script is not the placeholder alone"
-# The playback loop runs only while the window is the active one; without a window manager it
-# becomes so by taking the focus.
-xdotool windowfocus --sync "$(window)"
-sleep 1
 eval "$(xdotool getwindowgeometry --shell "$(window)")"
 xdotool mousemove $((X + WIDTH / 2)) $((Y + 40)) sleep 0.3
 for _ in $(seq 20); do xdotool click 5 sleep 0.05; done
