@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -477,6 +478,40 @@ TEST(EditingInput, AResizeDuringAStripDragKeepsTheSubtitleUnderThePointer) {
   EXPECT_EQ(st.Subs[0].TimeIn, 1040);
   in->StripRelease();
   EXPECT_FALSE(st.Dragging);
+}
+
+/// How many file descriptors the process holds.
+int OpenFiles() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST(EditingInput, LeavingAndEnteringAgainLeavesNothingBehind) {
+  EditingWindow t;
+  EditorState& st = t.St();
+  const auto objects = [&] { return t.w->findChildren<QObject*>().size(); };
+  // The first round makes what is kept between sessions (the strip's widgets).
+  t.w->PaintBoxBackClick();
+  t.w->ImageReadyGoClick();
+  ASSERT_EQ(st.ReadyState, 2);
+  const auto before = objects();
+  const int files = OpenFiles();
+  for (int i = 0; i < 20; ++i) {
+    t.w->PaintBoxBackClick();
+    ASSERT_EQ(st.ReadyState, 1);
+    ASSERT_FALSE(t.w->Input()->Started());
+    t.w->ImageReadyGoClick();
+    ASSERT_EQ(st.ReadyState, 2) << ::testing::PrintToString(t.messages);
+    ASSERT_TRUE(t.w->Input()->Started());
+  }
+  EXPECT_EQ(objects(), before);
+  EXPECT_EQ(OpenFiles(), files);
+  // The hook is installed once: a key acts once.
+  st.ActiveSub = 0;
+  const int32_t out = st.Subs[0].TimeOut;
+  t.Press(Qt::Key_E, Qt::NoModifier, "e");
+  EXPECT_EQ(st.Subs[0].TimeOut, out + 20);
 }
 
 TEST(EditingInput, KeysDoNothingWithoutAVideoOpen) {

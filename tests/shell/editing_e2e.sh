@@ -309,6 +309,30 @@ xdotool key d  # the out point 0.2 s earlier
 expect "D after entering again" "$want"
 shot editing-again
 
+# --- Back and in a few times more: the player, the sound and their threads and files are
+# released each time.
+fds() { ls "/proc/$app/fd" | wc -l; }
+threads() { ls "/proc/$app/task" | wc -l; }
+cycle() {
+  read -r x y <<<"$(at PaintBoxBack mid mid)"
+  xdotool mousemove "$x" "$y" sleep 0.2 click 1
+  waitfor 10 state_is ReadyState 1 || fail "back did not return to the start screen"
+  waitfor 10 shown ImageReadyGo || fail "no ready picture after back"
+  read -r x y <<<"$(at ImageReadyGo mid mid)"
+  xdotool mousemove "$x" "$y" sleep 0.2 click 1
+  waitfor 30 state_is ReadyState 2 || fail "editing did not begin again"
+  waitfor 10 state_over FrameRate 0 || fail "the player did not start again"
+  sleep 1
+}
+cycle
+files=$(fds)
+tasks=$(threads)
+for _ in 1 2 3; do cycle; done
+echo "editing_e2e.sh: open files $files -> $(fds), threads $tasks -> $(threads)"
+[ "$(fds)" -le "$files" ] || fail "entering again leaks open files: $files -> $(fds)"
+[ "$(threads)" -le "$tasks" ] || fail "entering again leaks threads: $tasks -> $(threads)"
+[ "$(times)" = "$want" ] || fail "entering again changed the file"
+
 # --- The close button (the window manager's close request, WM_DELETE_WINDOW).
 python3 - "$(window)" <<'PY'
 import ctypes, sys
