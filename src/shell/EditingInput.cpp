@@ -373,6 +373,9 @@ bool EditingInput::eventFilter(QObject* watched, QEvent* event) {
 void EditingInput::KeyDown(QObject* watched, const QKeyEvent& event) {
   const int vk = VirtualKeyOf(event);
   if (vk == 0) return;
+  // A message box or dialog over the editing screen takes its keys for itself: the space bar
+  // or a letter that answers it must not also replay or move a subtitle.
+  if (QApplication::activeModalWidget()) return;
   // A key pressed with Alt held is a system key, not a key-down the hook acts on; Alt itself
   // is seen.
   if (vk != VK_ALT && event.modifiers().testFlag(Qt::AltModifier)) return;
@@ -384,6 +387,7 @@ void EditingInput::KeyDown(QObject* watched, const QKeyEvent& event) {
 void EditingInput::Wheel(const QWheelEvent& event) {
   const int delta = event.angleDelta().y();
   if (delta == 0) return;  // a sideways wheel is another message
+  if (QApplication::activeModalWidget()) return;  // the dialog's, as its keys are
   const int keyState = WheelKeyStateOf(event);
   Act([&] { HookWheel(m_st, delta, keyState, SeekBothOf(Devices())); });
 }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
 #include <QWheelEvent>
 #include <QWindow>
@@ -512,6 +513,34 @@ TEST(EditingInput, LeavingAndEnteringAgainLeavesNothingBehind) {
   const int32_t out = st.Subs[0].TimeOut;
   t.Press(Qt::Key_E, Qt::NoModifier, "e");
   EXPECT_EQ(st.Subs[0].TimeOut, out + 20);
+}
+
+TEST(EditingInput, KeysAndTheWheelAnsweringAMessageBoxAreLeftToIt) {
+  EditingWindow t;
+  EditorState& st = t.St();
+  const int32_t in = st.Subs[0].TimeIn;
+  const int32_t pos = st.PlayPos;
+  QMessageBox box(QMessageBox::Information, "Tamsel", "message", QMessageBox::Ok, t.w.get());
+  box.setWindowModality(Qt::ApplicationModal);
+  box.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+  ASSERT_EQ(QApplication::activeModalWidget(), &box);
+  for (QWindow* target : {box.windowHandle(), t.Handle()}) {
+    QKeyEvent s(QEvent::KeyPress, Qt::Key_S, Qt::NoModifier, "s");
+    QApplication::sendEvent(target, &s);
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+    QApplication::sendEvent(target, &space);
+    QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &wheel);
+  }
+  EXPECT_EQ(st.Subs[0].TimeIn, in);
+  EXPECT_EQ(st.ReplayState, 0);
+  EXPECT_EQ(st.PlayPos, pos);
+  box.close();
+  ASSERT_EQ(QApplication::activeModalWidget(), nullptr);
+  t.Press(Qt::Key_S, Qt::NoModifier, "s");
+  EXPECT_EQ(st.Subs[0].TimeIn, in - 20);
 }
 
 TEST(EditingInput, KeysDoNothingWithoutAVideoOpen) {
