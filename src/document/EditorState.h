@@ -50,6 +50,7 @@ struct ScrollBarState {
   int32_t SmallChange = 1000;
   int32_t Position = 0;  ///< cs once set up; follows the video
   std::string Hint;      ///< the play position as text
+  bool operator==(const ScrollBarState&) const = default;
 };
 
 /// Which of the start screen's state pictures are shown.

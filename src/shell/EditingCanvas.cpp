@@ -4,13 +4,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "QtColour.h"
+
 namespace tamsel {
-
-namespace {
-
-QColor ToQColor(Rgb c) { return QColor(c.r, c.g, c.b); }
-
-}  // namespace
 
 EditingCanvas::EditingCanvas(const EditorState& st, QWidget* parent) : QWidget(parent), m_st(st) {
   // The window is black while editing; whatever the lower panel leaves unpainted stays so.

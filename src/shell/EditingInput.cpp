@@ -17,12 +17,6 @@ namespace {
 /// The key map's virtual-key codes of the keys Qt names apart from their characters.
 constexpr int VK_SPACE = 32, VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40;
 
-bool SameBar(const ScrollBarState& a, const ScrollBarState& b) {
-  return a.Enabled == b.Enabled && a.Visible == b.Visible && a.Max == b.Max &&
-         a.PageSize == b.PageSize && a.LargeChange == b.LargeChange &&
-         a.SmallChange == b.SmallChange && a.Position == b.Position && a.Hint == b.Hint;
-}
-
 MouseButton StripButtonOf(Qt::MouseButton button) {
   switch (button) {
     case Qt::LeftButton:
@@ -132,7 +126,7 @@ PositionBar::PositionBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {
 }
 
 void PositionBar::ShowState(const ScrollBarState& bar) {
-  if (SameBar(bar, m_shown)) return;
+  if (bar == m_shown) return;
   m_showing = true;
   setVisible(bar.Visible);
   setEnabled(bar.Enabled);
@@ -239,6 +233,10 @@ void EditingInput::Stop() {
 }
 
 void EditingInput::ShowState() { ScrollBarPlayPost->ShowState(m_st.ScrollBarPlayPost); }
+
+SeekBothFn EditingInput::SeekBoth() {
+  return [this](const EditorState&) { Act([&] { SeekBothOf(Devices())(m_st); }); };
+}
 
 InputDevices EditingInput::Devices() const {
   return InputDevices{m_media.MediaPlayer.get(), m_media.SoundBuffer.get()};

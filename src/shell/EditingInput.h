@@ -83,6 +83,10 @@ class EditingInput : public QObject {
   /// The position bar follows the state (after each tick of the playback loop).
   void ShowState();
 
+  /// "Seek both" for other controls of the editing screen: a device's failure is reported
+  /// through onMediaError, as the input's own seeks are.
+  SeekBothFn SeekBoth();
+
   // The waveform strip's pointer events, in the strip's own pixels (x = column from its left
   // edge, y = row from its top). The strip calls them from its mouse handlers and sets the
   // pointer shape StripMove returns; the Shift and Ctrl keys are read from the keyboard here.

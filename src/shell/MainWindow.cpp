@@ -163,23 +163,12 @@ void TForm1::FormCreate() {
   PaintBoxBack = new BackButton(m_st, EditingFace);
   PaintBoxBack->onClick = [this] { PaintBoxBackClick(); };
   StatusBar1 = new StatusBarWidget(m_st, EditingFace);
-  StatusBar1->seekBoth = [this](const EditorState& st) {
-    if (!m_media.MediaPlayer || !m_media.SoundBuffer) return;
-    try {
-      SeekVideo(st, *m_media.MediaPlayer, st.PlayPos);
-      SeekSound(st, *m_media.SoundBuffer, st.PlayPos);
-    } catch (const MediaError& e) {
-      LeaveEditing();
-      Tell(m_st.VideoFileName + "\r" + e.what());
-    }
-  };
   m_input = std::make_unique<EditingInput>(m_st, m_media, this, EditingFace);
-  // A key's switch of a play mode shows at once rather than on the next tick.
+  StatusBar1->seekBoth = m_input->SeekBoth();
+  // A key's switch of a play mode shows at once.
   m_input->onChanged = [this] { StatusBar1->Refresh(); };
   m_input->onMediaError = [this](const std::string& text) {
-    if (m_st.ReadyState != 2) return;  // left already, and told
-    LeaveEditing();
-    Tell(m_st.VideoFileName + "\r" + text);
+    if (m_st.ReadyState == 2) MediaFailed(text);  // else left already, and told
   };
 
   connect(Image0, &QAbstractButton::clicked, this, [this] { Image0Click(); });
@@ -700,8 +689,7 @@ void TForm1::ImageReadyGoClick() {
   try {
     entered = ReadyGo(m_st, m_media, *m_factory, window);
   } catch (const MediaError& e) {
-    LeaveEditing();
-    Tell(m_st.VideoFileName + "\r" + e.what());
+    MediaFailed(e.what());
     return;
   }
   if (!entered) {
@@ -713,7 +701,6 @@ void TForm1::ImageReadyGoClick() {
 }
 
 void TForm1::EditingTick() {
-  StatusBar1->Refresh();  // a key may have switched one of its states
   if (!m_media.MediaPlayer || !m_media.SoundBuffer) return;
   static const SteadyClock clock;
   PlaybackDevices dev{*m_media.MediaPlayer, *m_media.SoundBuffer, clock,
@@ -735,8 +722,7 @@ void TForm1::EditingTick() {
   try {
     Timer2GetMouseXYTimer(m_st, dev, facts);
   } catch (const MediaError& e) {
-    LeaveEditing();
-    Tell(m_st.VideoFileName + "\r" + e.what());
+    MediaFailed(e.what());
     return;
   }
   m_input->ShowState();
@@ -744,6 +730,11 @@ void TForm1::EditingTick() {
 }
 
 void TForm1::PaintBoxBackClick() { LeaveEditing(); }
+
+void TForm1::MediaFailed(const std::string& why) {
+  LeaveEditing();
+  Tell(m_st.VideoFileName + "\r" + why);
+}
 
 void TForm1::paintEvent(QPaintEvent* event) {
   QWidget::paintEvent(event);

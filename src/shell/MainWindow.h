@@ -121,6 +121,8 @@ class TForm1 : public QWidget {
   /// Hides the pages: the settings are saved and, when ready, the subtitles reloaded.
   void ClosePages();
   void Tell(const std::string& text);
+  /// A device failed while editing: editing ends and the user is told why.
+  void MediaFailed(const std::string& why);
   std::string ChooseFile(const std::string& title, const std::string& filter);
   void StartPreparation(const std::string& video);
   void PreparationProgress(const std::string& label, int position);

@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "QtColour.h"
+
 namespace tamsel {
 
 namespace {
-
-QColor ToQColor(Rgb c) { return QColor(c.r, c.g, c.b); }
 
 /// The bar's font: the Kai face of the design as the rule for the status bar picks it among the
 /// installed fonts. Without one the design's name stays, with the Kai faces other systems ship

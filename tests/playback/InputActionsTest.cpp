@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DragGestures.h"
+#include "EditingState.h"
 #include "RecordingDevices.h"
 #include "TimeText.h"
 #include "WaveStrip.h"
@@ -27,36 +28,12 @@ constexpr int32_t SLOT_SAMPLES = 480;
 constexpr int32_t CHANNELS = 2;
 constexpr int64_t BYTES_PER_MS = SLOT_SAMPLES * CHANNELS / 5;
 
-/// An editor editing an SRT document of far-apart entries with the magnet off, a sound of
-/// 200 s and a 200 s video, in a window whose video is 550 px high above a 1024-column strip.
+/// The key map's editor (test::Editing) with a sound of 200 s, paused.
 EditorState Editing(std::initializer_list<std::pair<int32_t, int32_t>> times = {{1000, 1500}}) {
-  EditorState st;
-  st.ReadyState = 2;
-  st.SubFormat = FORMAT_SRT;
-  int32_t n = 0;
-  for (auto [in, out] : times) {
-    ++n;
-    st.Subs.push_back({n, n, in, out, "Hello||World", false});
-  }
-  st.WavSel.assign(20000 + 1000, TWavSelect{false, -1});
-  CreatSelAndInd(st.WavSel, st.Subs);
-  for (auto& s : st.Subs) s.Changed = false;
-  st.AiBegin.assign(20500, 0);
-  st.AiEnd.assign(20500, 0);
-  st.Ctrl.chkBoxAIenable = false;
-  st.MediaLength = 20000;
+  EditorState st = test::Editing(times);
   st.SamplesPerSlot = SLOT_SAMPLES;
   st.WavChannels = CHANNELS;
   st.WavDataSize = 200000 * BYTES_PER_MS;
-  st.SubsInVideo = static_cast<int32_t>(st.Subs.size());
-  st.SubCurr = 0;
-  st.ActiveSub = 0;
-  st.Panel1Left = 128;
-  st.Panel1Width = 1024;
-  st.Panel1Top = 580;
-  st.PlayerHeight = 550;
-  st.MouseX = 128 + 512;
-  st.MouseY = 275;
   st.PlayRate = 0;
   return st;
 }

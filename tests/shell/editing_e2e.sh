@@ -9,24 +9,14 @@
 #
 #   editing_e2e.sh BIN_DIR ARTEFACTS
 set -euo pipefail
-bin=$1
-art=$2
-mkdir -p "$art"
-W=$(mktemp -d)
-xvfb=""
-app=""
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-  rm -rf "$W"
-}
-trap cleanup EXIT
-fail() {
-  echo "editing_e2e.sh: $*" >&2
-  [ -f "$W/state" ] && sed 's/^/  state: /' "$W/state" >&2
-  [ -f "$srt" ] && sed 's/^/  srt: /' "$srt" >&2
-  [ -f "$W/app.log" ] && sed 's/^/  tamsel: /' "$W/app.log" >&2
-  exit 1
+NAME=editing_e2e.sh
+BIN=$1
+ART=$2
+source "$(dirname "$0")/xvfb_window.sh"
+fail_details() {
+  [ -f "$W/state" ] && sed 's/^/  state: /' "$W/state"
+  [ -f "$srt" ] && sed 's/^/  srt: /' "$srt"
+  return 0
 }
 
 # A 24-second video: three sentences spoken at 2, 8 and 14 s, and their subtitles.
@@ -46,31 +36,9 @@ printf '1\r\n00:00:02,000 --> 00:00:04,000\r\n今天天气很好，我们去公�
 # The magnet off, so that each edit does exactly what it asks.
 printf '[setup]\r\nAIenable=0\r\n' >"$W/settings.ini"
 
-exec 3>"$W/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$W/display" ] && break; sleep 0.1; done
-[ -s "$W/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$W/display")"
+start_xvfb
+start_tamsel --settings "$W/settings.ini" "$video"
 
-TAMSEL_LAYOUT_FILE="$W/layout" TAMSEL_STATE_FILE="$W/state" SDL_AUDIODRIVER=dummy \
-  QT_QPA_PLATFORM=xcb "$bin/tamsel" --settings "$W/settings.ini" "$video" >"$W/app.log" 2>&1 &
-app=$!
-
-# waitfor SECONDS COMMAND...: until the command succeeds.
-waitfor() {
-  local limit
-  limit=$(python3 -c "print(int($1 * 10))")
-  shift
-  for _ in $(seq "$limit"); do
-    "$@" >/dev/null 2>&1 && return 0
-    kill -0 "$app" 2>/dev/null || fail "the program ended"
-    sleep 0.1
-  done
-  return 1
-}
-window() { xdotool search --name "Tamsel时间轴" | head -1; }
-shown() { grep -q "^$1 " "$W/layout"; }
 # state NAME: a value of the editor's state as the window last wrote it.
 state() { awk -v k="$1" '$1 == k { print $2 }' "$W/state" 2>/dev/null; }
 # at NAME DX DY: the screen point DX, DY from the top left of a control (negative: from its
@@ -85,14 +53,6 @@ at() {
   [ "$dx" -lt 0 ] && dx=$((w + dx))
   [ "$dy" -lt 0 ] && dy=$((h + dy))
   echo $((X + x + dx)) $((Y + y + dy))
-}
-# shot NAME: a screenshot of the screen, which must show more than a few colours.
-shot() {
-  ffmpeg -loglevel error -y -f x11grab -video_size 1280x800 -i "$DISPLAY" -frames:v 1 "$art/$1.png"
-  local colours
-  colours=$(ffmpeg -loglevel error -i "$art/$1.png" -f rawvideo -pix_fmt rgb24 - |
-    python3 -c 'import sys; d=sys.stdin.buffer.read(); print(len({d[i:i+3] for i in range(0, len(d), 3*7)}))')
-  [ "$colours" -gt 12 ] || fail "$1.png shows only $colours colours"
 }
 # strip_colours: how many colours the waveform strip shows on the screen.
 strip_colours() {
@@ -366,4 +326,4 @@ app=""
 [ "$(times)" = "$want" ] || fail "closing changed the file"
 curr=$(state SubCurr)
 grep -q "^SubCurr=$curr" "$W/settings.ini" || fail "closing did not keep SubCurr $curr"
-echo "editing_e2e.sh: ok; screenshots in $art"
+echo "editing_e2e.sh: ok; screenshots in $ART"

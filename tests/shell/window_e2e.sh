@@ -8,55 +8,19 @@
 #
 #   window_e2e.sh BIN_DIR ARTEFACTS
 set -euo pipefail
-bin=$1
-art=$2
-mkdir -p "$art"
-W=$(mktemp -d)
-xvfb=""
-app=""
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-  rm -rf "$W"
-}
-trap cleanup EXIT
-fail() {
-  echo "window_e2e.sh: $*" >&2
-  [ -f "$W/app.log" ] && sed 's/^/  tamsel: /' "$W/app.log" >&2
-  exit 1
-}
+NAME=window_e2e.sh
+BIN=$1
+ART=$2
+source "$(dirname "$0")/xvfb_window.sh"
 
 video="$W/我的 电影.mp4"
 ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=25:duration=10 \
   -f lavfi -i "sine=frequency=440:beep_factor=4:duration=10" -c:v mpeg4 -shortest "$video"
 printf '[setup]\r\n' > "$W/settings.ini"
 
-# An X server on a free display.
-exec 3>"$W/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$W/display" ] && break; sleep 0.1; done
-[ -s "$W/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$W/display")"
+start_xvfb
+start_tamsel --settings "$W/settings.ini" "$video"
 
-TAMSEL_LAYOUT_FILE="$W/layout" SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM=xcb \
-  "$bin/tamsel" --settings "$W/settings.ini" "$video" >"$W/app.log" 2>&1 &
-app=$!
-
-# waitfor SECONDS COMMAND...: until the command succeeds.
-waitfor() {
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq "$limit"); do
-    "$@" >/dev/null 2>&1 && return 0
-    kill -0 "$app" 2>/dev/null || fail "the program ended"
-    sleep 0.1
-  done
-  return 1
-}
-window() { xdotool search --name "Tamsel时间轴" | head -1; }
-shown() { grep -q "^$1 " "$W/layout"; }
-hidden() { ! grep -q "^$1 " "$W/layout"; }
 # click NAME [DX DY]: the middle of a control (or DX, DY from its top left; a negative DY counts
 # from its bottom), on the screen.
 click() {
@@ -70,14 +34,6 @@ click() {
   elif [ $# -ge 3 ]; then x=$((x + $2)); y=$((y + $3)); else x=$((x + w / 2)); y=$((y + h / 2)); fi
   xdotool mousemove $((wx + x)) $((wy + y)) sleep 0.2 click 1
   sleep 0.5
-}
-# shot NAME: a screenshot of the window's screen, which must show more than a few colours.
-shot() {
-  ffmpeg -loglevel error -y -f x11grab -video_size 1280x800 -i "$DISPLAY" -frames:v 1 "$art/$1.png"
-  local colours
-  colours=$(ffmpeg -loglevel error -i "$art/$1.png" -f rawvideo -pix_fmt rgb24 - |
-    python3 -c 'import sys; d=sys.stdin.buffer.read(); print(len({d[i:i+3] for i in range(0, len(d), 3*7)}))')
-  [ "$colours" -gt 12 ] || fail "$1.png shows only $colours colours"
 }
 
 waitfor 60 window || fail "no window"
@@ -175,4 +131,4 @@ wait "$app" || status=$?
 app=""
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
 grep -q "SubCurr=" "$W/settings.ini" || fail "closing did not keep SubCurr"
-echo "window_e2e.sh: ok; screenshots in $art"
+echo "window_e2e.sh: ok; screenshots in $ART"
