@@ -4,7 +4,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-#include "QtColour.h"
+#include "Looks.h"
 
 namespace tamsel {
 

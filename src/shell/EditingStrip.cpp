@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "Controls.h"
+#include "Looks.h"
 
 namespace tamsel {
 
@@ -137,9 +138,9 @@ void EditingStrip::ApplyFonts(int32_t cw, int32_t ch) {
   m_fontsFor = QSize(cw, ch);
   const SubtitleFontSizes sizes = SubtitleLineFontSizes(cw, ch, m_st.Ctrl.SubFontSize);
   const std::string name = m_subtitleFont.toStdString();
-  QFont current(QString::fromStdString(SubtitleLineFont(name, sizes.current)));
+  QFont current = KaiFallbackFont(QString::fromStdString(SubtitleLineFont(name, sizes.current)));
   current.setPointSize(std::max(sizes.current, 1));
-  QFont side(QString::fromStdString(SubtitleLineFont(name, sizes.side)));
+  QFont side = KaiFallbackFont(QString::fromStdString(SubtitleLineFont(name, sizes.side)));
   side.setPointSize(std::max(sizes.side, 1));
   LabelStr->setFont(current);
   LabelStrPrev->setFont(side);

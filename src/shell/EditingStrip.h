@@ -94,7 +94,8 @@ class EditingStrip : public QObject {
 };
 
 /// The font the subtitle lines are set in: `name` when installed, else the first installed font
-/// whose name begins with "楷体", else `name` (the system then picks a similar one).
+/// whose name begins with "楷体", else `name` (set with the Kai faces of other systems as its
+/// stand-ins, KaiFallbackFont).
 QString SubtitleFontFamily(const std::string& name);
 
 }  // namespace tamsel

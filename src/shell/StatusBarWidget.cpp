@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "QtColour.h"
+#include "Looks.h"
 
 namespace tamsel {
 
@@ -23,13 +23,8 @@ namespace {
 QFont StatusBarFont() {
   std::vector<std::string> installed;
   for (const QString& family : QFontDatabase::families()) installed.push_back(family.toStdString());
-  QFont font;
-  if (const auto name = StatusBarFontName(installed)) {
-    font.setFamilies({QString::fromStdString(*name)});
-  } else {
-    font.setFamilies({QString::fromUtf8(STATUS_BAR_FONT), "KaiTi", "STKaiti", "AR PL UKai CN",
-                      "AR PL KaitiM GB"});
-  }
+  const auto name = StatusBarFontName(installed);
+  QFont font = KaiFallbackFont(QString::fromStdString(name.value_or(STATUS_BAR_FONT)));
   font.setPixelSize(STATUS_BAR_FONT_PIXELS);
   return font;
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QImage>
 #include <QTest>
 
@@ -251,6 +253,23 @@ TEST(EditingStrip, TheSubtitleLinesAndTheTime) {
   for (QLabel* l : {s.LabelStrPrev, s.LabelStr, s.LabelStrNext}) {
     EXPECT_FALSE(l->isVisible());
     EXPECT_EQ(l->x(), CLIENT_WIDTH + 99);
+  }
+}
+
+TEST(EditingStrip, TheSubtitleLinesAreSetInAKaiFaceWhereverOneIsInstalled) {
+  // No installed font may bear the design's name "楷体"; the lines then take a Kai face of
+  // the system, as the status panel does, not whatever the system substitutes for the name.
+  QStringList kai;
+  for (const QString& family : QFontDatabase::families()) {
+    if (family.contains("Kai", Qt::CaseInsensitive) || family.startsWith(QString::fromUtf8("楷体")))
+      kai << family;
+  }
+  if (kai.isEmpty()) GTEST_SKIP() << "no Kai face installed";
+  Face f(6000, {{1000, 1100}});
+  for (const QLabel* label : {f.strip->LabelStr, f.strip->LabelStrPrev, f.strip->LabelStrNext}) {
+    if (QFontInfo(label->font()).pointSize() <= 16) continue;  // small lines are set in 宋体
+    EXPECT_TRUE(kai.contains(QFontInfo(label->font()).family()))
+        << QFontInfo(label->font()).family().toStdString();
   }
 }
 
