@@ -63,12 +63,22 @@ void OpenDocument(EditorState& st) {
   RefreshEdge(st);
 }
 
+bool SameTimes(const std::vector<TSub>& a, const std::vector<TSub>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const TSub& x, const TSub& y) {
+    return x.TimeIn == y.TimeIn && x.TimeOut == y.TimeOut;
+  });
+}
+
 /// One pointer move per round: the pointer sweeps kSwing columns right of the press and back,
-/// one column at a time, so the timeline stays where it began. Then the strip reads the
-/// columns it shows, as its next frame does.
+/// one column at a time. Then the strip reads the columns it shows, as its next frame does.
+///
+/// A live elastic step scales the timeline in place and truncates, so over thousands of swings
+/// the entries would creep together until they overlap, a timeline no user drags. Each swing
+/// therefore starts from the document as it was pressed (outside the timing), as each drag does.
 void DragBench(benchmark::State& state, Modifiers keys) {
   EditorState st;
   OpenDocument(st);
+  const std::vector<TSub> pressed = st.Subs;
   const int32_t pressX = kStripColumns / 2;
   PaintWavMouseDown(st, MouseButton::Left, keys, pressX);
   int32_t offset = 0;
@@ -76,7 +86,18 @@ void DragBench(benchmark::State& state, Modifiers keys) {
   int64_t seen = 0;
   for (auto _ : state) {
     if (offset == kSwing) direction = -1;
-    if (offset == 0) direction = 1;
+    if (offset == 0) {
+      direction = 1;
+      if (!SameTimes(st.Subs, pressed)) {
+        state.PauseTiming();
+        PaintWavMouseUp(st);
+        st.Subs = pressed;
+        CreatSelAndInd(st.WavSel, st.Subs);
+        RefreshEdge(st);
+        PaintWavMouseDown(st, MouseButton::Left, keys, pressX);
+        state.ResumeTiming();
+      }
+    }
     offset += direction;
     PaintWavMouseMove(st, keys, pressX + offset, kStripRow);
     const EditorState& view = st;
