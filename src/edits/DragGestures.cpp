@@ -72,17 +72,6 @@ void FinishManyMoved(EditorState& st) {
   st.ViewMarker = -99.0;
 }
 
-StripCursor CursorOfDrag(int32_t mode) {
-  switch (mode) {
-    case DRAG_QUEUE:
-      return StripCursor::MultiDrag;
-    case DRAG_ELASTIC:
-      return StripCursor::SizeWE;
-    default:
-      return StripCursor::Drag;
-  }
-}
-
 /// One pointer move of a drag: moves the dragged entry (and, by mode, those after it) by the
 /// pointer's displacement since the press less what the entry has already moved, so limits and
 /// magnet snaps of earlier steps are accounted for.
@@ -159,8 +148,7 @@ void PaintWavMouseDown(EditorState& st, MouseButton button, Modifiers keys, int3
 StripCursor PaintWavMouseMove(EditorState& st, Modifiers keys, int32_t x, int32_t y) {
   if (st.Dragging) {
     DragStep(st, x);
-    st.StripIBeam = false;
-    return CursorOfDrag(st.DragMode);
+    return StripCursor::Unchanged;
   }
   const StripCursor cursor = HoverInCutBand(y) ? StripCursor::IBeam
                              : keys.shift      ? StripCursor::MultiDrag

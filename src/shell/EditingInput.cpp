@@ -107,6 +107,7 @@ Qt::CursorShape CursorShapeOf(StripCursor cursor) {
     case StripCursor::SizeWE:
       return Qt::SizeHorCursor;
     case StripCursor::Drag:
+    case StripCursor::Unchanged:
       break;
   }
   return Qt::DragMoveCursor;
@@ -116,6 +117,8 @@ Qt::CursorShape CursorShapeOf(StripCursor cursor) {
 
 PositionBar::PositionBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {
   setFocusPolicy(Qt::NoFocus);
+  // A scroll bar shows the arrow of its own, not the window's scrub pointer.
+  setCursor(Qt::ArrowCursor);
   m_shown.Visible = true;  // so that the first ShowState applies everything
   ShowState(ScrollBarState{});
   connect(this, &QAbstractSlider::actionTriggered, this,
@@ -322,11 +325,12 @@ void EditingInput::StripEvent(QEvent* event) {
       const auto* mouse = static_cast<QMouseEvent*>(event);
       const QPoint at = mouse->position().toPoint();
       const StripCursor cursor = StripMove(at.x(), at.y(), mouse->buttons());
-      m_paintWav->setCursor(CursorShapeOf(cursor));
+      if (cursor != StripCursor::Unchanged) m_paintWav->setCursor(CursorShapeOf(cursor));
       break;
     }
     case QEvent::MouseButtonRelease:
-      if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton) StripRelease();
+      // Any button let go ends the drag, also while another is still held.
+      StripRelease();
       break;
     case QEvent::Enter:
       StripEnter();
@@ -383,7 +387,9 @@ void EditingInput::KeyDown(QObject* watched, const QKeyEvent& event) {
 }
 
 void EditingInput::Wheel(const QWheelEvent& event) {
-  const int delta = event.angleDelta().y();
+  // Qt turns the wheel sideways while Alt is held; it is still the same wheel turned.
+  const bool altTurned = event.modifiers().testFlag(Qt::AltModifier) && event.angleDelta().y() == 0;
+  const int delta = altTurned ? event.angleDelta().x() : event.angleDelta().y();
   if (delta == 0) return;  // a sideways wheel is another message
   if (QApplication::activeModalWidget()) return;  // the dialog's, as its keys are
   const int keyState = WheelKeyStateOf(event);
@@ -401,7 +407,8 @@ bool EditingInput::SurfaceEvent(QEvent* event) {
       const QWidget* under = m_surface->childAt(mouse->position().toPoint());
       if (under && !qobject_cast<const QLabel*>(under)) return false;
       Act([&] {
-        if (event->type() == QEvent::MouseButtonDblClick) {
+        // Only the left button double-clicks; a quick second press of another is a press.
+        if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
           FormDblClick(m_st, m_window->width(), SeekBothOf(Devices()));
         }
         cursor = FormMouseDown(m_st);

@@ -77,8 +77,14 @@ EditingLayout LayOutEditing(int32_t cw, int32_t ch, int powerClass, const Editin
 SubtitleFontSizes SubtitleLineFontSizes(int32_t cw, int32_t ch, int fontSize) {
   const int f = std::clamp(fontSize, 10, 48);
   SubtitleFontSizes s;
-  s.current = Trunc(std::sqrt(double(cw) * ch / 800 / 600) * f);
-  s.side = Trunc(s.current * 0.7 + 2);
+  // Trunc(sqrt(cw * ch / 800 / 600) * f), worked out in whole numbers: in floating point an
+  // exact root such as sqrt(896 * 672 / 480000) * 25 = 28 can come out just below and lose 1.
+  const int64_t square = int64_t{std::max(cw, 0)} * std::max(ch, 0) * f * f;  // (size^2) * 480000
+  int64_t size = Trunc(std::sqrt(double(square) / 480000));
+  while (size > 0 && size * size * 480000 > square) --size;
+  while ((size + 1) * (size + 1) * 480000 <= square) ++size;
+  s.current = int32_t(size);
+  s.side = s.current * 7 / 10 + 2;
   return s;
 }
 

@@ -621,20 +621,21 @@ TEST(DragGesturesHover, CursorShapeFollowsTheBandAndTheKeys) {
   }
 }
 
-TEST(DragGesturesHover, DuringADragTheCursorShowsTheDragMode) {
-  struct Case {
-    Modifiers keys;
-    StripCursor cursor;
-  };
-  const Case cases[] = {
-      {NO_KEYS, StripCursor::Drag}, {SHIFT, StripCursor::MultiDrag}, {CTRL, StripCursor::SizeWE}};
-  for (const Case& c : cases) {
-    EditorState st = MakeState({{1000, 1100}});
-    st.StripIBeam = true;
-    PaintWavMouseDown(st, MouseButton::Left, c.keys, 0);
-    // In the cut band and with other keys held: the drag's own shape stays.
-    EXPECT_EQ(PaintWavMouseMove(st, NO_KEYS, 0, 50), c.cursor);
-    EXPECT_FALSE(st.StripIBeam);
+TEST(DragGesturesHover, ADragKeepsTheShapeTheHoverLeft) {
+  // Whatever the mode, the band or the keys during the drag: the strip keeps its shape, and the
+  // wheel reads the same StripIBeam as before the press (pressed on row 36: the I-beam shows,
+  // but the press lies above the cut band and drags).
+  for (const Modifiers keys : {NO_KEYS, SHIFT, CTRL}) {
+    for (const int32_t hoverY : {36, OUTSIDE_BAND_Y}) {
+      SCOPED_TRACE(hoverY);
+      EditorState st = MakeState({{1000, 1100}});
+      const StripCursor shown = PaintWavMouseMove(st, NO_KEYS, 0, hoverY);
+      PaintWavMouseDown(st, MouseButton::Left, keys, 0);
+      ASSERT_TRUE(st.Dragging);
+      EXPECT_EQ(PaintWavMouseMove(st, NO_KEYS, 0, 50), StripCursor::Unchanged);
+      EXPECT_EQ(PaintWavMouseMove(st, SHIFT, 5, OUTSIDE_BAND_Y), StripCursor::Unchanged);
+      EXPECT_EQ(st.StripIBeam, shown == StripCursor::IBeam);
+    }
   }
 }
 

@@ -115,9 +115,10 @@ struct EditingWindow {
 
   /// One notch of the wheel (or any delta) over the window at `at`, as the platform sends it.
   void Wheel(int delta, QPoint at, Qt::MouseButtons buttons = Qt::NoButton,
-             Qt::KeyboardModifiers keys = Qt::NoModifier) {
-    QWheelEvent e(at, w->mapToGlobal(at), QPoint(), QPoint(0, delta), buttons, keys,
-                  Qt::NoScrollPhase, false);
+             Qt::KeyboardModifiers keys = Qt::NoModifier, bool sideways = false) {
+    const QPoint angle = sideways ? QPoint(delta, 0) : QPoint(0, delta);
+    QWheelEvent e(at, w->mapToGlobal(at), QPoint(), angle, buttons, keys, Qt::NoScrollPhase,
+                  false);
     QApplication::sendEvent(Handle(), &e);
   }
   /// A key pressed as the platform sends it: to the window, before any control sees it.
@@ -264,6 +265,14 @@ TEST(EditingInput, TheWheelSeeksOffTheStripAndMovesTheSubtitleOnIt) {
   t.Wheel(120, QPoint(500, PLAYER_HEIGHT / 2), Qt::LeftButton);
   t.Wheel(40, QPoint(500, PLAYER_HEIGHT / 2));
   EXPECT_EQ(st.PlayPos, 15000);
+  // A tilted wheel is another message; with Alt held Qt turns the wheel itself sideways, and
+  // that is still a notch (Alt gives no key state of its own).
+  t.Wheel(-120, QPoint(500, PLAYER_HEIGHT / 2), Qt::NoButton, Qt::NoModifier, true);
+  EXPECT_EQ(st.PlayPos, 15000);
+  st.MouseY = PLAYER_HEIGHT / 2;
+  t.Wheel(-120, QPoint(500, PLAYER_HEIGHT / 2), Qt::NoButton, Qt::AltModifier, true);
+  EXPECT_EQ(st.PlayPos, 15320);
+  st.PlayPos = 15000;
 
   // On the strip (entered: playback stops) the active subtitle moves with the view, by
   // (TrackBarMouseStep + 1) * 20 ms = 2 slots a notch below the video.
@@ -289,6 +298,7 @@ TEST(EditingInput, TheWheelOverThePositionBarIsTheHooksAlone) {
   EXPECT_EQ(bar->geometry(), QRect(0, t.w->height() - 17, t.w->width(), 17));
   EXPECT_EQ(bar->value(), 1500);
   EXPECT_EQ(bar->maximum(), 6000 - 60 + 1);
+  EXPECT_EQ(bar->cursor().shape(), Qt::ArrowCursor);  // not the window's scrub pointer
   st.FrameStep = 40;
   st.PlayPos = 15000;
   st.MouseY = t.w->height() - 8;  // below the video: (0 + 1) * 20 ms a notch, 10 times
@@ -406,6 +416,18 @@ TEST(EditingInput, APressBelowTheVideoScrubsAndADoubleClickJumps) {
   st.MouseX = t.w->width() / 2 - 1;
   Send(surface, QEvent::MouseButtonDblClick, t.BareSurface(t.w->width() / 2 - 1), Qt::LeftButton);
   EXPECT_EQ(st.PlayPos, back);
+  Send(surface, QEvent::MouseButtonRelease, t.BareSurface(t.w->width() / 2 - 1), Qt::LeftButton);
+  // Only the left button double-clicks: a quick second press of the right or middle button
+  // is a press, which starts a scrub and jumps nowhere.
+  for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+    st.PlayPos = 15000;
+    RefreshEdge(st);
+    st.MouseX = t.w->width() - 10;
+    Send(surface, QEvent::MouseButtonDblClick, t.BareSurface(t.w->width() - 10), button);
+    EXPECT_EQ(st.PlayPos, 15000);
+    EXPECT_TRUE(st.DragHeld);
+    Send(surface, QEvent::MouseButtonRelease, t.BareSurface(t.w->width() - 10), button);
+  }
 }
 
 TEST(EditingInput, AScrubOrADragWhoseReleaseWasLostEndsAtTheNextMove) {
@@ -455,6 +477,26 @@ TEST(EditingInput, ThePointerOnTheStripReachesTheDragsAndShowsTheirShape) {
   EXPECT_EQ(st.Subs[0].TimeOut, 1240);
   Send(wav, QEvent::MouseButtonRelease, QPoint(340, 100), Qt::LeftButton);
   EXPECT_FALSE(st.Dragging);
+  // The shape stays through a drag as the hover left it; the drag ends when any button is let
+  // go, also while another is still held (the moves after it only hover).
+  Send(wav, QEvent::MouseMove, QPoint(340, 50), Qt::NoButton);
+  ASSERT_EQ(wav->cursor().shape(), Qt::IBeamCursor);
+  Send(wav, QEvent::MouseButtonPress, QPoint(340, 100), Qt::LeftButton);
+  ASSERT_TRUE(st.Dragging);
+  QMouseEvent right(QEvent::MouseButtonPress, QPointF(340, 100), wav->mapToGlobal(QPointF(340, 100)),
+                    Qt::RightButton, Qt::LeftButton | Qt::RightButton, Qt::NoModifier);
+  QApplication::sendEvent(wav, &right);
+  Send(wav, QEvent::MouseMove, QPoint(360, 100), Qt::LeftButton);
+  EXPECT_EQ(wav->cursor().shape(), Qt::IBeamCursor);
+  EXPECT_EQ(st.Subs[0].TimeIn, 1060);
+  QMouseEvent rightUp(QEvent::MouseButtonRelease, QPointF(360, 100),
+                      wav->mapToGlobal(QPointF(360, 100)), Qt::RightButton, Qt::LeftButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(wav, &rightUp);
+  EXPECT_FALSE(st.Dragging);
+  Send(wav, QEvent::MouseMove, QPoint(380, 100), Qt::LeftButton);
+  EXPECT_EQ(st.Subs[0].TimeIn, 1060);
+  Send(wav, QEvent::MouseButtonRelease, QPoint(380, 100), Qt::LeftButton);
   QEvent leave(QEvent::Leave);
   QApplication::sendEvent(wav, &leave);
   EXPECT_FALSE(st.OverWave);

@@ -92,6 +92,12 @@ TEST(SubtitleLineFontSizes, FollowTheClientArea) {
   EXPECT_EQ(SubtitleLineFontSizes(1600, 1200, 24).current, 48);  // twice the area side
   EXPECT_EQ(SubtitleLineFontSizes(400, 300, 24).current, 12);
   EXPECT_EQ(SubtitleLineFontSizes(400, 300, 24).side, 10);       // Trunc(12 * 0.7 + 2)
+  // Exact roots stay whole: sqrt(896 * 672 / 480000) = 1.12 and sqrt(1395 * 1860 / 480000) =
+  // 2.325 exactly.
+  EXPECT_EQ(SubtitleLineFontSizes(896, 672, 25).current, 28);
+  EXPECT_EQ(SubtitleLineFontSizes(1395, 1860, 40).current, 93);
+  EXPECT_EQ(SubtitleLineFontSizes(1395, 1860, 40).side, 67);  // Trunc(93 * 0.7 + 2) = 67
+  EXPECT_EQ(SubtitleLineFontSizes(0, 600, 24).current, 0);
   EXPECT_EQ(SubtitleLineFont("楷体", 17), "楷体");
   EXPECT_EQ(SubtitleLineFont("楷体", 16), "宋体");
 }
