@@ -123,6 +123,11 @@ PositionBar::PositionBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {
   ShowState(ScrollBarState{});
   connect(this, &QAbstractSlider::actionTriggered, this,
           [this](int action) { ActionTriggered(action); });
+  // Letting go of the thumb ends the scroll where the thumb stands, as a scroll of its own:
+  // the play position returns there if playback went on meanwhile.
+  connect(this, &QAbstractSlider::sliderReleased, this, [this] {
+    if (onScroll) onScroll(sliderPosition());
+  });
   connect(this, &QAbstractSlider::valueChanged, this, [this](int value) {
     if (!m_showing && onChange) onChange(value);
   });

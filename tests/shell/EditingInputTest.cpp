@@ -339,6 +339,15 @@ TEST(EditingInput, ThePositionBarSeeksOnlyUnderThePointer) {
   bar->setSliderPosition(9999);
   bar->triggerAction(QAbstractSlider::SliderMove);
   EXPECT_EQ(st.PlayPos, (6000 - 60 + 1) * 10);
+  // Held on the thumb while playback goes on, then let go: back to where the thumb stands.
+  bar->setSliderDown(true);
+  bar->setSliderPosition(2000);
+  bar->triggerAction(QAbstractSlider::SliderMove);
+  EXPECT_EQ(st.PlayPos, 20000);
+  st.PlayPos = 21000;
+  bar->setSliderDown(false);
+  EXPECT_EQ(st.PlayPos, 20000);
+  EXPECT_DOUBLE_EQ(t.factory->player->Position(), 20.0);
   QEvent leave(QEvent::Leave);
   QApplication::sendEvent(bar, &leave);
   EXPECT_FALSE(st.OverPositionBar);
@@ -346,7 +355,7 @@ TEST(EditingInput, ThePositionBarSeeksOnlyUnderThePointer) {
   st.ScrollBarPlayPost.Position = 100;
   t.w->Input()->ShowState();
   EXPECT_EQ(bar->value(), 100);
-  EXPECT_EQ(st.PlayPos, (6000 - 60 + 1) * 10);
+  EXPECT_EQ(st.PlayPos, 20000);
 }
 
 TEST(EditingInput, ClicksOnTheVideoSetTheInAndOutPoints) {
