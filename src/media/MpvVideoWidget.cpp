@@ -25,6 +25,26 @@ namespace {
 
 std::string MpvReason(int rc) { return mpv_error_string(rc); }
 
+/// Why a file could not be played, in the user's words where mpv's reason is a common one,
+/// followed by mpv's own.
+std::string PlayFailure(int rc) {
+  const char* why = nullptr;
+  switch (rc) {
+    case MPV_ERROR_NOTHING_TO_PLAY:
+      why = "文件里没有视频画面（只有声音的文件不能用来打轴）";
+      break;
+    case MPV_ERROR_UNKNOWN_FORMAT:
+      why = "文件格式不认识，或者不是视频文件";
+      break;
+    case MPV_ERROR_LOADING_FAILED:
+      why = "文件打不开或者已经损坏";
+      break;
+    default:
+      return MpvReason(rc);
+  }
+  return std::string(why) + "（" + MpvReason(rc) + "）";
+}
+
 /// Asks for a repaint of `view` on its own thread; called by mpv from its threads.
 void RequestRepaint(void* view) {
   auto* w = static_cast<QWidget*>(view);
@@ -384,7 +404,7 @@ void MpvVideoWidget::DrainEvents() {
         const auto* end = static_cast<const mpv_event_end_file*>(e->data);
         if (end->reason == MPV_END_FILE_REASON_ERROR) {
           Q_EMIT LoadFailed(
-              QString::fromStdString(m_path + "\r视频无法播放：" + MpvReason(end->error)));
+              QString::fromStdString(m_path + "\r视频无法播放：" + PlayFailure(end->error)));
         }
         break;
       }

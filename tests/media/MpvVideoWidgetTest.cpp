@@ -344,24 +344,33 @@ TEST_F(VideoTest, FrameRateIsRoundedToAnInteger) {
   }
 }
 
-TEST_F(VideoTest, FileThatIsNoVideoIsReportedByName) {
-  const std::string path = s_dir->Path("not a video.mp4");
-  std::ofstream(path) << "this is text, not a video\n";
-  auto p = std::make_unique<MpvVideoWidget>();
-  QSignalSpy failed(p.get(), &MpvVideoWidget::LoadFailed);
-  p->resize(160, 120);
-  p->show();
-  p->Open(path);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return failed.count() > 0; }, LOAD_MS));
-  const QString message = failed.at(0).at(0).toString();
-  EXPECT_TRUE(message.startsWith(QString::fromStdString(path + "\r"))) << message.toStdString();
-  EXPECT_FALSE(p->IsLoaded());
-  EXPECT_EQ(p->Duration(), 0);
-  EXPECT_EQ(p->FrameRate(), 0);
-  // Calls go on working on a player without a file.
-  p->SetPosition(1.0);
-  p->Play();
-  p->Pause();
+TEST_F(VideoTest, FileThatIsNoVideoIsReportedByNameAndWhy) {
+  const std::string text = s_dir->Path("not a video.mp4");
+  std::ofstream(text) << "this is text, not a video\n";
+  const std::string sound = s_dir->Path("only sound.mp3");
+  ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "sine=d=1", sound}));
+  const struct {
+    std::string path;
+    std::string why;
+  } cases[] = {{text, "文件格式不认识"}, {sound, "文件里没有视频画面"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto p = std::make_unique<MpvVideoWidget>();
+    QSignalSpy failed(p.get(), &MpvVideoWidget::LoadFailed);
+    p->resize(160, 120);
+    p->show();
+    p->Open(c.path);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failed.count() > 0; }, LOAD_MS));
+    const std::string message = failed.at(0).at(0).toString().toStdString();
+    EXPECT_EQ(message.rfind(c.path + "\r视频无法播放：" + c.why, 0), 0u) << message;
+    EXPECT_FALSE(p->IsLoaded());
+    EXPECT_EQ(p->Duration(), 0);
+    EXPECT_EQ(p->FrameRate(), 0);
+    // Calls go on working on a player without a file.
+    p->SetPosition(1.0);
+    p->Play();
+    p->Pause();
+  }
 }
 
 TEST_F(VideoTest, SoftwareRendererCanBeChosenOnAnyPlatform) {
