@@ -46,8 +46,9 @@ void StatusBarWidget::SetPanelWidths(const StatusPanelWidths& widths) {
 QRect StatusBarWidget::PanelRect(int panel) const {
   const int32_t left = StatusPanelLeft(m_widths, panel);
   // The last panel runs on to the bar's right end, over what the rounded widths leave.
-  const int32_t width = panel == STATUS_PANEL_COUNT - 1 ? std::max(m_widths[panel], this->width() - left)
-                                                        : m_widths[panel];
+  const int32_t width = panel == STATUS_PANEL_COUNT - 1
+                            ? std::max(m_widths[panel], this->width() - left)
+                            : m_widths[panel];
   return QRect(left + 1, 1, std::max(0, width - 1), std::max(0, height() - 1));
 }
 

@@ -117,8 +117,7 @@ struct EditingWindow {
   void Wheel(int delta, QPoint at, Qt::MouseButtons buttons = Qt::NoButton,
              Qt::KeyboardModifiers keys = Qt::NoModifier, bool sideways = false) {
     const QPoint angle = sideways ? QPoint(delta, 0) : QPoint(0, delta);
-    QWheelEvent e(at, w->mapToGlobal(at), QPoint(), angle, buttons, keys, Qt::NoScrollPhase,
-                  false);
+    QWheelEvent e(at, w->mapToGlobal(at), QPoint(), angle, buttons, keys, Qt::NoScrollPhase, false);
     QApplication::sendEvent(Handle(), &e);
   }
   /// A key pressed as the platform sends it: to the window, before any control sees it.
@@ -492,8 +491,9 @@ TEST(EditingInput, ThePointerOnTheStripReachesTheDragsAndShowsTheirShape) {
   ASSERT_EQ(wav->cursor().shape(), Qt::IBeamCursor);
   Send(wav, QEvent::MouseButtonPress, QPoint(340, 100), Qt::LeftButton);
   ASSERT_TRUE(st.Dragging);
-  QMouseEvent right(QEvent::MouseButtonPress, QPointF(340, 100), wav->mapToGlobal(QPointF(340, 100)),
-                    Qt::RightButton, Qt::LeftButton | Qt::RightButton, Qt::NoModifier);
+  QMouseEvent right(QEvent::MouseButtonPress, QPointF(340, 100),
+                    wav->mapToGlobal(QPointF(340, 100)), Qt::RightButton,
+                    Qt::LeftButton | Qt::RightButton, Qt::NoModifier);
   QApplication::sendEvent(wav, &right);
   Send(wav, QEvent::MouseMove, QPoint(360, 100), Qt::LeftButton);
   EXPECT_EQ(wav->cursor().shape(), Qt::IBeamCursor);
