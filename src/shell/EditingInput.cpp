@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWheelEvent>
 #include <QWindow>
+#include <cstdlib>
 
 #include "PlaybackLoop.h"
 
@@ -394,9 +395,19 @@ void EditingInput::KeyDown(QObject* watched, const QKeyEvent& event) {
 void EditingInput::Wheel(const QWheelEvent& event) {
   // Qt turns the wheel sideways while Alt is held; it is still the same wheel turned.
   const bool altTurned = event.modifiers().testFlag(Qt::AltModifier) && event.angleDelta().y() == 0;
-  const int delta = altTurned ? event.angleDelta().x() : event.angleDelta().y();
+  int delta = altTurned ? event.angleDelta().x() : event.angleDelta().y();
   if (delta == 0) return;  // a sideways wheel is another message
   if (QApplication::activeModalWidget()) return;  // the dialog's, as its keys are
+  // A fine wheel or a touchpad reports a notch in parts: they are gathered into whole notches,
+  // which is what the key map reads. A turn the other way starts again.
+  constexpr int NOTCH = 120;
+  if (std::abs(delta) < NOTCH) {
+    if ((m_wheelRest > 0) != (delta > 0)) m_wheelRest = 0;
+    m_wheelRest += delta;
+    if (std::abs(m_wheelRest) < NOTCH) return;
+    delta = m_wheelRest > 0 ? NOTCH : -NOTCH;
+    m_wheelRest -= delta;
+  }
   const int keyState = WheelKeyStateOf(event);
   Act([&] { HookWheel(m_st, delta, keyState, SeekBothOf(Devices())); });
 }

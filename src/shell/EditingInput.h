@@ -138,6 +138,8 @@ class EditingInput : public QObject {
   QWidget* m_paintWav = nullptr;
   QWidget* m_panel = nullptr;
   bool m_started = false;
+  /// What a fine wheel or a touchpad has turned towards the next whole notch (1/8 degrees).
+  int m_wheelRest = 0;
 };
 
 }  // namespace tamsel

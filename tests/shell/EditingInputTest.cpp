@@ -264,6 +264,18 @@ TEST(EditingInput, TheWheelSeeksOffTheStripAndMovesTheSubtitleOnIt) {
   t.Wheel(120, QPoint(500, PLAYER_HEIGHT / 2), Qt::LeftButton);
   t.Wheel(40, QPoint(500, PLAYER_HEIGHT / 2));
   EXPECT_EQ(st.PlayPos, 15000);
+  // A fine wheel or a touchpad turns in parts: a notch counts once they add up to one, and a
+  // turn the other way starts again.
+  st.MouseY = PLAYER_HEIGHT / 2;
+  t.Wheel(50, QPoint(500, PLAYER_HEIGHT / 2));
+  EXPECT_EQ(st.PlayPos, 15000);
+  t.Wheel(30, QPoint(500, PLAYER_HEIGHT / 2));
+  EXPECT_EQ(st.PlayPos, 14680);  // 40 + 50 + 30: one notch away from the user
+  t.Wheel(-110, QPoint(500, PLAYER_HEIGHT / 2));
+  t.Wheel(20, QPoint(500, PLAYER_HEIGHT / 2));
+  t.Wheel(-110, QPoint(500, PLAYER_HEIGHT / 2));
+  EXPECT_EQ(st.PlayPos, 14680);
+  st.PlayPos = 15000;
   // A tilted wheel is another message; with Alt held Qt turns the wheel itself sideways, and
   // that is still a notch (Alt gives no key state of its own).
   t.Wheel(-120, QPoint(500, PLAYER_HEIGHT / 2), Qt::NoButton, Qt::NoModifier, true);
