@@ -109,11 +109,14 @@ min() { python3 -c 'import sys; print(min(float(a) for a in sys.argv[1:]))' "$@"
 # a write into memory the host has taken back costs several times a write into memory in use,
 # so single runs vary by a factor of two or three.
 reads=() gains=() offs=() ons=() offmems=() onmems=() extracts=() poffs=() pons=()
-for round in 1 2 3 4 5; do
+builder_round() {  # one run of each builder figure and its floor
   reads+=("$(read_once)")
   gains+=("$(gain_once)")
   read -r t m < <(build_once 0); offs+=("$t"); offmems+=("$m")
   read -r t m < <(build_once 3); ons+=("$t"); onmems+=("$m")
+}
+for round in 1 2 3 4 5; do
+  builder_round
   if [ "$BUILDER_ONLY" = 0 ]; then
     extracts+=("$(extract_once)")
     poffs+=("$(prepare_once 0)")
@@ -122,6 +125,15 @@ for round in 1 2 3 4 5; do
 done
 read_floor=$(min "${reads[@]}"); gain_floor=$(min "${gains[@]}")
 off_time=$(min "${offs[@]}"); on_time=$(min "${ons[@]}")
+# A stretch of stolen time can still land on every run of one measurement; a builder figure
+# that misses is measured five times more, interleaved as before, and the best of all ten counts.
+over() { python3 -c 'import sys; print(int(float(sys.argv[1]) / float(sys.argv[2]) > float(sys.argv[3])))' "$@"; }
+if [ "$(over "$off_time" "$read_floor" 2.0)" = 1 ] || [ "$(over "$on_time" "$gain_floor" 1.3)" = 1 ]; then
+  echo "a builder figure missed; five more rounds ..."
+  for round in 1 2 3 4 5; do builder_round; done
+  read_floor=$(min "${reads[@]}"); gain_floor=$(min "${gains[@]}")
+  off_time=$(min "${offs[@]}"); on_time=$(min "${ons[@]}")
+fi
 off_mem=$(printf '%s\n' "${offmems[@]}" | sort -n | tail -1)
 on_mem=$(printf '%s\n' "${onmems[@]}" | sort -n | tail -1)
 if [ "$BUILDER_ONLY" = 0 ]; then
