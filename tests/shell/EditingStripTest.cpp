@@ -16,12 +16,13 @@
 #include "ChildProcess.h"
 #include "FileIo.h"
 #include "MainWindow.h"
+#include "StripSound.h"
 #include "TestSupport.h"
 
 namespace tamsel {
 namespace {
 
-using Times = std::vector<std::pair<int32_t, int32_t>>;
+using test::Times;
 
 constexpr int32_t CLIENT_WIDTH = 784, CLIENT_HEIGHT = 599;
 
@@ -37,26 +38,7 @@ struct Face {
   EditingLayout layout;
 
   Face(int32_t slots, const Times& times, int power = 1) {
-    int n = 0;
-    for (const auto& [in, out] : times) {
-      TSub s;
-      s.TimeIn = in;
-      s.TimeOut = out;
-      s.Dialogue = "第" + std::to_string(++n) + "句";
-      st.Subs.push_back(s);
-    }
-    st.WavSel.assign(size_t(slots), TWavSelect{false, -1});
-    CreatSelAndInd(st.WavSel, st.Subs);
-    st.WsData.assign(2 * size_t(slots) + 2000, 0);
-    for (int64_t k = 0; k < slots + 1000; ++k) {
-      const bool sound = k < slots - 1;
-      st.WsData[size_t(2 * k)] = sound ? TopOf(k) : 0;
-      st.WsData[size_t(2 * k + 1)] = sound ? BottomOf(k) : -1;
-    }
-    st.AiBegin.assign(size_t(slots) + 500, 0);
-    st.AiEnd.assign(size_t(slots) + 500, 0);
-    st.MediaLength = slots;
-    st.SubsInVideo = int32_t(st.Subs.size());
+    test::GiveStripSound(st, slots, times, TopOf, BottomOf);
     st.Ctrl.RadioGroupPower = power;
     st.PlayRate = 0;
     st.ActiveSub = -1;
