@@ -30,22 +30,13 @@ run_benchmark subtitle_bench "$json" "$@"
 
 status=0
 python3 - "$json" <<'PY' || status=$?
-import json
 import sys
 
-UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+sys.path.insert(0, "bench")
+import bench_report
 
-with open(sys.argv[1], encoding="utf-8") as f:
-    report = json.load(f)
-
-medians = {}
-for b in report.get("benchmarks", []):
-    name = b.get("run_name", b.get("name", "")).removesuffix("/real_time")
-    if b.get("error_occurred"):
-        print(f"check.sh: {name}: {b.get('error_message', 'failed')}", file=sys.stderr)
-        sys.exit(2)
-    if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
-        medians[name] = b["real_time"] * UNIT_NS[b.get("time_unit", "ns")]
+report = bench_report.load(sys.argv[1])
+medians = bench_report.medians("check.sh", report)
 
 ctx = report.get("context", {})
 print(f"files in {ctx.get('data_dir', '?')}: ASS {ctx.get('ass_bytes', '?')} bytes, "

@@ -97,8 +97,10 @@ bench_json "$DRAG_BENCH" '.' "$W/drag.json"
 python3 - "$W" "$CLI" "$ROUNDS" "$SUBTITLE_BENCH" <<'PY'
 import json, os, statistics, subprocess, sys, time
 
+sys.path.insert(0, "bench")
+import bench_report
+
 folder, cli, rounds, subtitle_bench = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
-UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 missed = 0
 
 def verdict(ratio, target):
@@ -142,17 +144,7 @@ for events in (20000, 100000):
           f"{verdict(m_ours / m_floor, 2.0)}")
 
 def medians(path, field):
-    with open(path, encoding="utf-8") as f:
-        report = json.load(f)
-    out = {}
-    for b in report.get("benchmarks", []):
-        name = b.get("run_name", b.get("name", "")).removesuffix("/real_time")
-        if b.get("error_occurred"):
-            print(f"map_check.sh: {name}: {b.get('error_message', 'failed')}", file=sys.stderr)
-            sys.exit(2)
-        if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
-            out[name] = b[field] * UNIT_NS[b.get("time_unit", "ns")]
-    return out
+    return bench_report.medians("map_check.sh", bench_report.load(path), field)
 
 def best_loads():
     """The least CPU time of any repetition of each load."""
@@ -166,7 +158,7 @@ def best_loads():
         if b.get("error_occurred"):
             print(f"map_check.sh: {name}: {b.get('error_message', 'failed')}", file=sys.stderr)
             sys.exit(2)
-        t = b["cpu_time"] * UNIT_NS[b.get("time_unit", "ns")]
+        t = b["cpu_time"] * bench_report.UNIT_NS[b.get("time_unit", "ns")]
         best[name] = min(best.get(name, t), t)
     return best["BM_LoadAss"], best["BM_LoadSrt"]
 

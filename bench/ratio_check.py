@@ -7,10 +7,9 @@ usage: ratio_check.py SCRIPT REPORT NUMERATOR DENOMINATOR LABEL TARGET CONTEXT
   SCRIPT      the calling script's name, for messages
   CONTEXT     the first line printed; {key} stands for the report's context value of that key
 """
-import json
 import sys
 
-UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+import bench_report
 
 
 class Missing(dict):
@@ -20,17 +19,8 @@ class Missing(dict):
 
 def main(script, report_path, numerator, denominator, label, target, context):
     target = float(target)
-    with open(report_path, encoding="utf-8") as f:
-        report = json.load(f)
-
-    medians = {}
-    for b in report.get("benchmarks", []):
-        name = b.get("run_name", b.get("name", "")).removesuffix("/real_time")
-        if b.get("error_occurred"):
-            print(f"{script}: {name}: {b.get('error_message', 'failed')}", file=sys.stderr)
-            return 2
-        if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
-            medians[name] = b["real_time"] * UNIT_NS[b.get("time_unit", "ns")]
+    report = bench_report.load(report_path)
+    medians = bench_report.medians(script, report)
 
     for name in (numerator, denominator):
         if name not in medians:

@@ -21,20 +21,12 @@ for attempt in 1 2; do
   run_benchmark strip_bench "$json" "$@"
   status=0
   python3 - "$json" <<'PY' || status=$?
-import json
 import sys
 
-UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
-with open(sys.argv[1], encoding="utf-8") as f:
-    report = json.load(f)
-medians = {}
-for b in report.get("benchmarks", []):
-    name = b.get("run_name", b.get("name", ""))
-    if b.get("error_occurred"):
-        print(f"strip_check.sh: {name}: {b.get('error_message', 'failed')}", file=sys.stderr)
-        sys.exit(2)
-    if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
-        medians[name] = b["cpu_time"] * UNIT_NS[b.get("time_unit", "ns")]
+sys.path.insert(0, "bench")
+import bench_report
+
+medians = bench_report.medians("strip_check.sh", bench_report.load(sys.argv[1]), "cpu_time")
 fill, full, playing = medians["BM_FillStrip"], medians["BM_FullRedraw"], medians["BM_PlayingRedraw"]
 missed = 0
 print("the waveform strip, 1024 columns (medians, CPU):")
