@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -22,21 +23,35 @@ class PlaybackTimer : public QObject {
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(MIN_TICK_INTERVAL);
     QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+      const qint64 now = m_clock.nsecsElapsed();
+      m_lateMs = m_lastTick < 0 ? 0 : (now - m_lastTick) / 1e6 - m_timer.interval();
+      m_lastTick = now;
       m_tick();
       const int interval = m_st.FrameStep > 0 ? TickIntervalOf(m_st.FrameStep) : MIN_TICK_INTERVAL;
       if (interval != m_timer.interval()) m_timer.setInterval(interval);
     });
   }
 
-  void Start() { m_timer.start(); }
+  void Start() {
+    m_clock.start();
+    m_lastTick = -1;
+    m_timer.start();
+  }
   void Stop() { m_timer.stop(); }
   bool IsActive() const { return m_timer.isActive(); }
   int Interval() const { return m_timer.interval(); }
+  /// How much later than its due time the tick now running came, ms: the time since the tick
+  /// before less the interval (0 for the first; negative when early). A window thread held up
+  /// by other work shows here.
+  double LateMs() const { return m_lateMs; }
 
  private:
   const EditorState& m_st;
   std::function<void()> m_tick;
   QTimer m_timer;
+  QElapsedTimer m_clock;
+  qint64 m_lastTick = -1;  ///< when the tick before began, ns on m_clock
+  double m_lateMs = 0;
 };
 
 }  // namespace tamsel

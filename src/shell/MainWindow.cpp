@@ -727,6 +727,27 @@ void TForm1::EditingTick() {
   }
   m_input->ShowState();
   WriteStateFile();
+  WriteTickLog();
+}
+
+void TForm1::WriteTickLog() {
+  // For tests of the loop's pace in the real window: one line per tick.
+  static const char* const path = std::getenv("TAMSEL_TICK_LOG");
+  if (!path || !*path || !m_loop || !m_media.MediaPlayer || !m_media.SoundBuffer) return;
+  if (!m_tickLog) m_tickLog.reset(std::fopen(path, "a"));
+  if (!m_tickLog) return;
+  const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                       .count();
+  double video = -1;
+  try {
+    video = m_media.MediaPlayer->Position() * 1000;
+  } catch (const MediaError&) {
+  }
+  std::fprintf(m_tickLog.get(), "%.1f %.1f %d %.4f %d %d %.1f %d\n", now / 1000.0,
+               m_loop->LateMs(), m_st.PlayPos, m_st.PlayRate, m_st.FrameStep,
+               m_loop->Interval(), video, SoundPosition(m_st, *m_media.SoundBuffer));
+  std::fflush(m_tickLog.get());
 }
 
 void TForm1::PaintBoxBackClick() { LeaveEditing(); }

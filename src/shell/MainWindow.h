@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -118,6 +119,10 @@ class TForm1 : public QWidget {
   /// Writes the editor's play state to the file named by TAMSEL_STATE_FILE, when it is set, at
   /// most ten times a second unless `now`.
   void WriteStateFile(bool now = false);
+  /// Appends one line per tick of the playback loop to the file named by TAMSEL_TICK_LOG, when
+  /// it is set: the time (ms, steady clock), how late the tick came (ms), PlayPos, PlayRate,
+  /// FrameStep, the tick's interval, the video's position and the sound's (ms).
+  void WriteTickLog();
   /// Hides the pages: the settings are saved and, when ready, the subtitles reloaded.
   void ClosePages();
   void Tell(const std::string& text);
@@ -151,6 +156,10 @@ class TForm1 : public QWidget {
   /// Paints the lower panel again while the pointer is outside the window (FormPaint starts it).
   QTimer Timer4refresh;
   std::chrono::steady_clock::time_point m_stateWritten;
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> m_tickLog;
   std::unique_ptr<EditingInput> m_input;  // last: it reports to the state and the devices
 };
 
