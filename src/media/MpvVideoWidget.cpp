@@ -9,8 +9,10 @@
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QOpenGLWidget>
+#include <QOpenGLWindow>
 #include <QPainter>
+#include <QSurfaceFormat>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <charconv>
@@ -45,12 +47,15 @@ std::string PlayFailure(int rc) {
   return std::string(why) + "（" + MpvReason(rc) + "）";
 }
 
-/// Asks for a repaint of `view` on its own thread; called by mpv from its threads.
+/// Asks for a repaint of the widget `view` on its own thread; called by mpv from its threads.
 void RequestRepaint(void* view) {
   auto* w = static_cast<QWidget*>(view);
   QMetaObject::invokeMethod(
       w, [w] { w->update(); }, Qt::QueuedConnection);
 }
+
+/// The properties the player follows; the number comes back with each change.
+enum Observed : uint64_t { TIME_POS = 1, DURATION, CONTAINER_FPS, ESTIMATED_FPS, PAUSE };
 
 }  // namespace
 
@@ -61,26 +66,36 @@ class MpvVideoWidget::View {
   virtual QWidget* Widget() = 0;
 };
 
-/// mpv's OpenGL renderer drawing into the framebuffer of a QOpenGLWidget. The render context is
-/// made when Qt first sets up the widget's OpenGL context, that is when it is first shown.
-class MpvVideoWidget::GlView : public QOpenGLWidget, public MpvVideoWidget::View {
+/// mpv's OpenGL renderer drawing straight into a native window of its own, so that the frames
+/// go to the screen without being drawn once more into the window's surface. The window only
+/// shows: it takes no input (clicks, the wheel and the pointer's shape are the player's), and
+/// it never waits for the screen's refresh, which would hold up the window's thread. The render
+/// context is made when Qt first sets up the window's OpenGL context, that is when it is first
+/// shown.
+class MpvVideoWidget::GlWindow : public QOpenGLWindow {
  public:
-  GlView(MpvVideoWidget* owner, mpv_handle* mpv)
-      : QOpenGLWidget(owner), m_owner(owner), m_mpv(mpv) {}
-  ~GlView() override {
-    if (m_ctx) {
-      makeCurrent();
-      FreeRenderContext();
-      doneCurrent();
-    }
+  GlWindow(MpvVideoWidget* owner, mpv_handle* mpv)
+      : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate), m_owner(owner), m_mpv(mpv) {
+    setFlag(Qt::WindowTransparentForInput);
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    format.setSwapInterval(0);
+    setFormat(format);
+    connect(this, &QOpenGLWindow::frameSwapped, this, [this] {
+      if (m_ctx) mpv_render_context_report_swap(m_ctx);
+    });
   }
-  QWidget* Widget() override { return this; }
+  ~GlWindow() override { Release(); }
+
+  /// Frees the render context, with the window's OpenGL context current; before mpv's core goes.
+  void Release() {
+    if (!m_ctx) return;
+    makeCurrent();
+    FreeRenderContext();
+    doneCurrent();
+  }
 
  protected:
   void initializeGL() override {
-    // Qt destroys the OpenGL context with the widget's top-level window; mpv's objects in it
-    // must go first. Debt: a widget moved to another top-level window gets a new context and a
-    // new render context, but mpv keeps its video switched off.
     connect(
         context(), &QOpenGLContext::aboutToBeDestroyed, this,
         [this] {
@@ -89,8 +104,7 @@ class MpvVideoWidget::GlView : public QOpenGLWidget, public MpvVideoWidget::View
           doneCurrent();
         },
         Qt::DirectConnection);
-    mpv_opengl_init_params gl{&GlView::ProcAddress, nullptr};
-    // No MPV_RENDER_PARAM_ADVANCED_CONTROL: the window thread reads properties synchronously.
+    mpv_opengl_init_params gl{&GlWindow::ProcAddress, nullptr};
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
         {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl},
@@ -101,7 +115,14 @@ class MpvVideoWidget::GlView : public QOpenGLWidget, public MpvVideoWidget::View
       m_owner->RendererReady(false);
       return;
     }
-    mpv_render_context_set_update_callback(m_ctx, &RequestRepaint, static_cast<QWidget*>(this));
+    mpv_render_context_set_update_callback(
+        m_ctx,
+        [](void* self) {
+          auto* w = static_cast<GlWindow*>(self);
+          QMetaObject::invokeMethod(
+              w, [w] { w->update(); }, Qt::QueuedConnection);
+        },
+        this);
     m_owner->RendererReady(true);
   }
 
@@ -111,11 +132,11 @@ class MpvVideoWidget::GlView : public QOpenGLWidget, public MpvVideoWidget::View
       context()->functions()->glClear(GL_COLOR_BUFFER_BIT);
       return;
     }
-    const qreal ratio = devicePixelRatioF();
+    const qreal ratio = devicePixelRatio();
     mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()),
                        static_cast<int>(std::lround(width() * ratio)),
                        static_cast<int>(std::lround(height() * ratio)), 0};
-    int flipY = 1;  // the widget's framebuffer has its origin at the bottom left
+    int flipY = 1;  // the window's framebuffer has its origin at the bottom left
     int block = 0;  // the window thread never waits for a frame's display time
     mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
                                  {MPV_RENDER_PARAM_FLIP_Y, &flipY},
@@ -124,22 +145,53 @@ class MpvVideoWidget::GlView : public QOpenGLWidget, public MpvVideoWidget::View
     mpv_render_context_render(m_ctx, params);
   }
 
+  // Where the system still hands the window input (it cannot make it pass through), the
+  // player's own widget gets it.
+  void mousePressEvent(QMouseEvent* event) override { Forward(event); }
+  void mouseReleaseEvent(QMouseEvent* event) override { Forward(event); }
+  void mouseMoveEvent(QMouseEvent* event) override { Forward(event); }
+  void mouseDoubleClickEvent(QMouseEvent* event) override { Forward(event); }
+  void wheelEvent(QWheelEvent* event) override { Forward(event); }
+
  private:
   static void* ProcAddress(void*, const char* name) {
     QOpenGLContext* ctx = QOpenGLContext::currentContext();
     return ctx ? reinterpret_cast<void*>(ctx->getProcAddress(name)) : nullptr;
   }
-  /// Needs the widget's OpenGL context current.
+  /// Needs the window's OpenGL context current.
   void FreeRenderContext() {
     if (!m_ctx) return;
     mpv_render_context_set_update_callback(m_ctx, nullptr, nullptr);
     mpv_render_context_free(m_ctx);
     m_ctx = nullptr;
   }
+  void Forward(QEvent* event) {
+    QCoreApplication::sendEvent(m_owner, event);
+    event->accept();
+  }
 
   MpvVideoWidget* m_owner;
   mpv_handle* m_mpv;
   mpv_render_context* m_ctx = nullptr;
+};
+
+/// The OpenGL window in the widget tree: a window container over the player, which it fills.
+class MpvVideoWidget::GlView : public MpvVideoWidget::View {
+ public:
+  GlView(MpvVideoWidget* owner, mpv_handle* mpv) : m_window(new GlWindow(owner, mpv)) {
+    // The container owns the window from here on and deletes it with itself.
+    m_container = QWidget::createWindowContainer(m_window, owner);
+    m_container->setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+  ~GlView() override {
+    m_window->Release();
+    delete m_container;
+  }
+  QWidget* Widget() override { return m_container; }
+
+ private:
+  GlWindow* m_window;
+  QWidget* m_container;
 };
 
 /// mpv's software renderer drawing into an image that the paint event shows. Slow for large
@@ -265,6 +317,22 @@ MpvVideoWidget::MpvVideoWidget(Renderer renderer, QWidget* parent) : QWidget(par
   if (const int rc = mpv_initialize(mpv.get()); rc < 0) {
     throw MediaError("视频播放器无法启动：" + MpvReason(rc));
   }
+  // What the loop reads on every tick arrives as events, never by asking mpv's core, which may
+  // be busy decoding for a while.
+  const struct {
+    Observed which;
+    const char* name;
+    mpv_format format;
+  } observed[] = {{TIME_POS, "time-pos", MPV_FORMAT_DOUBLE},
+                  {DURATION, "duration", MPV_FORMAT_DOUBLE},
+                  {CONTAINER_FPS, "container-fps", MPV_FORMAT_DOUBLE},
+                  {ESTIMATED_FPS, "estimated-vf-fps", MPV_FORMAT_DOUBLE},
+                  {PAUSE, "pause", MPV_FORMAT_FLAG}};
+  for (const auto& o : observed) {
+    if (const int rc = mpv_observe_property(mpv.get(), o.which, o.name, o.format); rc < 0) {
+      throw MediaError(std::string("视频播放器无法跟踪 ") + o.name + "：" + MpvReason(rc));
+    }
+  }
   m_mpv = mpv.release();
   mpv_set_wakeup_callback(
       m_mpv,
@@ -381,10 +449,12 @@ void MpvVideoWidget::DrainEvents() {
         m_loaded = false;
         m_frameDuration = 0;
         m_seekUnderway = false;
+        m_awaitingTime = false;
         m_held = false;
         break;
       case MPV_EVENT_FILE_LOADED:
         m_loaded = true;
+        ReadFileFacts();
         if (m_hasPendingSeek) {
           m_hasPendingSeek = false;
           try {
@@ -395,12 +465,30 @@ void MpvVideoWidget::DrainEvents() {
         }
         Q_EMIT FileLoaded();
         break;
+      case MPV_EVENT_COMMAND_REPLY:
+        if (e->reply_userdata != 0 && e->reply_userdata == m_seekId) {
+          m_seekAnswered = true;
+          // A seek mpv refused (no file, a time it cannot reach) is over at once.
+          if (e->error < 0) m_seekUnderway = m_awaitingTime = false;
+        }
+        break;
       case MPV_EVENT_PLAYBACK_RESTART:
-        m_seekUnderway = false;  // the first frame after the seek is ready
+        // The first frame after a seek is ready. One of an earlier seek, which the last one
+        // replaced, comes before mpv has taken the last one in.
+        if (m_seekUnderway && m_seekAnswered) {
+          m_seekUnderway = false;
+          m_seekSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                        m_seekStarted)
+                              .count();
+        }
+        break;
+      case MPV_EVENT_PROPERTY_CHANGE:
+        PropertyChanged(e->reply_userdata, e->data);
         break;
       case MPV_EVENT_END_FILE: {
         m_loaded = false;
         m_seekUnderway = false;
+        m_awaitingTime = false;
         const auto* end = static_cast<const mpv_event_end_file*>(e->data);
         if (end->reason == MPV_END_FILE_REASON_ERROR) {
           Q_EMIT LoadFailed(
@@ -414,25 +502,64 @@ void MpvVideoWidget::DrainEvents() {
   }
 }
 
-void MpvVideoWidget::SetFlag(const char* name, bool value) {
-  int flag = value ? 1 : 0;
-  const int rc = mpv_set_property(m_mpv, name, MPV_FORMAT_FLAG, &flag);
-  if (rc < 0) throw MediaError(std::string("视频播放器无法设置 ") + name + "：" + MpvReason(rc));
+void MpvVideoWidget::ReadFileFacts() {
+  // Once, as the file opens and before any seek: mpv's core is not decoding yet, so asking it
+  // is quick. The events of these properties follow soon, but the length and the frame rate are
+  // known from the moment the file is open, and the first seek needs the frame's length.
+  const auto read = [this](const char* name) {
+    double v = 0;
+    return mpv_get_property(m_mpv, name, MPV_FORMAT_DOUBLE, &v) >= 0 && std::isfinite(v) ? v : 0;
+  };
+  m_duration = read("duration");
+  m_containerFps = read("container-fps");
+  m_estimatedFps = read("estimated-vf-fps");
 }
 
-double MpvVideoWidget::DoubleProperty(const char* name, double unavailable) const {
-  double v = 0;
-  const int rc = mpv_get_property(m_mpv, name, MPV_FORMAT_DOUBLE, &v);
-  if (rc == MPV_ERROR_PROPERTY_UNAVAILABLE) return unavailable;
-  if (rc < 0) throw MediaError(std::string("视频播放器读不出 ") + name + "：" + MpvReason(rc));
-  return v;
+void MpvVideoWidget::PropertyChanged(uint64_t which, const void* data) {
+  const auto* p = static_cast<const mpv_event_property*>(data);
+  double number = 0;  // unavailable: 0
+  if (p->format == MPV_FORMAT_DOUBLE && p->data) {
+    number = *static_cast<const double*>(p->data);
+    if (!std::isfinite(number)) number = 0;
+  }
+  switch (which) {
+    case TIME_POS:
+      m_timePos = number;
+      // The time told after the seek's frame is ready is that frame's.
+      if (!m_seekUnderway) m_awaitingTime = false;
+      break;
+    case DURATION:
+      m_duration = number;
+      break;
+    case CONTAINER_FPS:
+      m_containerFps = number;
+      break;
+    case ESTIMATED_FPS:
+      m_estimatedFps = number;
+      break;
+    case PAUSE:
+      if (p->format == MPV_FORMAT_FLAG && p->data) {
+        m_mpvPaused = *static_cast<const int*>(p->data) != 0;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void MpvVideoWidget::AskPause(bool pause) {
+  if (m_wantPaused == pause && m_mpvPaused == pause) return;
+  int flag = pause ? 1 : 0;
+  const int rc = mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
+  if (rc < 0) throw MediaError(std::string("视频播放器无法设置 pause：") + MpvReason(rc));
+  m_wantPaused = pause;
 }
 
 double MpvVideoWidget::FramesPerSecond() const {
-  double fps = DoubleProperty("container-fps", 0);
+  double fps = m_containerFps;
   // A container that does not say (raw streams, some AVI files): what the decoder measured.
-  if (!(fps > 0) || !std::isfinite(fps)) fps = DoubleProperty("estimated-vf-fps", 0);
-  return fps > 0 && std::isfinite(fps) && fps <= 10000 ? fps : 0;
+  if (!(fps > 0)) fps = m_estimatedFps;
+  return fps > 0 && fps <= 10000 ? fps : 0;
 }
 
 void MpvVideoWidget::Seek(double seconds) {
@@ -453,32 +580,33 @@ void MpvVideoWidget::Seek(double seconds) {
   if (ec != std::errc()) throw MediaError("视频定位失败：时间超出范围。");
   *end = '\0';
   const char* cmd[] = {"seek", text, "absolute+exact", nullptr};
-  const int rc = mpv_command(m_mpv, cmd);
+  const int rc = mpv_command_async(m_mpv, m_seekId + 1, cmd);
   if (rc < 0) throw MediaError(std::string("视频定位失败：") + MpvReason(rc));
-  int paused = 0;
-  if (mpv_get_property(m_mpv, "pause", MPV_FORMAT_FLAG, &paused) < 0) paused = 0;
-  m_soughtAt = seconds;
+  ++m_seekId;
+  m_seekAnswered = false;
   m_seekUnderway = true;
-  m_held = paused != 0;
+  m_awaitingTime = true;
+  m_seekStarted = std::chrono::steady_clock::now();
+  m_soughtAt = seconds;
+  m_held = m_wantPaused;
 }
 
 void MpvVideoWidget::Play() {
-  SetFlag("pause", false);
+  AskPause(false);
   m_held = false;
 }
 
-void MpvVideoWidget::Pause() { SetFlag("pause", true); }
+void MpvVideoWidget::Pause() { AskPause(true); }
 
 double MpvVideoWidget::Position() const {
   if (!m_loaded) return m_hasPendingSeek ? m_pendingSeek : 0;
-  // mpv carries out a seek a little after it is asked for and reports the old position until
-  // then; callers that compare the position with the one they set would seek again.
-  if (m_seekUnderway) return m_soughtAt;
-  const double shown = DoubleProperty("time-pos", 0);
-  // Paused on the frame of a time that was set, the player stands at that time (mpv reports the
+  // Until the seek's frame is shown and its time told, the player stands where it goes: callers
+  // that compare the position with the one they set would otherwise seek again.
+  if (m_seekUnderway || m_awaitingTime) return m_soughtAt;
+  // Paused on the frame of a time that was set, the player stands at that time (mpv tells the
   // start of the frame), so a position written is read back unchanged.
-  if (m_held && std::abs(m_soughtAt - shown) < m_frameDuration) return m_soughtAt;
-  return shown;
+  if (m_held && std::abs(m_soughtAt - m_timePos) < m_frameDuration) return m_soughtAt;
+  return m_timePos;
 }
 
 void MpvVideoWidget::SetPosition(double seconds) {
@@ -492,7 +620,7 @@ void MpvVideoWidget::SetPosition(double seconds) {
 
 double MpvVideoWidget::Duration() const {
   if (!m_loaded) return 0;
-  return std::max(0.0, DoubleProperty("duration", 0));
+  return std::max(0.0, m_duration);
 }
 
 int MpvVideoWidget::FrameRate() const {

@@ -5,6 +5,8 @@
 #include <QWidget>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -18,12 +20,14 @@ namespace tamsel {
 /// track is decoded, no audio device is opened), seeking precisely to the frame asked for and
 /// showing it also while paused, keeping the last frame at the end of the file.
 ///
-/// mpv draws through its render API: into an OpenGL widget normally, or through its software
-/// renderer into an image painted by the widget where OpenGL is missing or unusable (Qt's
-/// offscreen platform, which the tests use). Everything runs on the window's thread: mpv's
-/// wake-ups arrive as queued calls, and frames are drawn in paint events only. Property reads are
-/// synchronous calls into mpv's core; that is why the render context never takes the render
-/// API's advanced control, under which such a read while mpv waits for the renderer deadlocks.
+/// mpv draws through its render API: with OpenGL straight into a native window of its own
+/// inside the widget (a QOpenGLWindow in a window container, so that the picture is not drawn
+/// once more into the window's own surface), or through its software renderer into an image
+/// painted by the widget where OpenGL is missing or unusable (Qt's offscreen platform, which
+/// the tests use). The window's thread never waits for mpv's core, which may be busy for a
+/// while decoding its way to the frame of a seek: commands are sent without waiting for their
+/// answer, and what the player tells (the position, the length, the frame rate, whether it is
+/// paused, when a seek is done) arrives as mpv's events, queued to the window's thread.
 class MpvVideoWidget : public QWidget, public VideoPlayer {
   Q_OBJECT
 
@@ -68,6 +72,8 @@ class MpvVideoWidget : public QWidget, public VideoPlayer {
   void Pause() override;
   double Position() const override;
   void SetPosition(double seconds) override;
+  bool Seeking() const override { return m_hasPendingSeek || m_seekUnderway; }
+  double SeekSeconds() const override { return m_seekSeconds; }
   double Duration() const override;
   int FrameRate() const override;
   void SetPointerShape(int shape) override;
@@ -86,6 +92,7 @@ class MpvVideoWidget : public QWidget, public VideoPlayer {
 
  private:
   class View;
+  class GlWindow;
   class GlView;
   class SwView;
 
@@ -94,11 +101,14 @@ class MpvVideoWidget : public QWidget, public VideoPlayer {
   void RendererReady(bool ok);
   void StartLoading();
   void DrainEvents();
+  void PropertyChanged(uint64_t which, const void* property);
+  /// Reads the length and the frame rate of the file just opened.
+  void ReadFileFacts();
   void Seek(double seconds);
-  double DoubleProperty(const char* name, double unavailable) const;
+  /// Asks mpv to pause or play, unless it is known to do so already.
+  void AskPause(bool pause);
   /// The frame rate the file states or, failing that, the decoder measures; 0 when unknown.
   double FramesPerSecond() const;
-  void SetFlag(const char* name, bool value);
 
   mpv_handle* m_mpv = nullptr;
   View* m_view = nullptr;
@@ -108,11 +118,26 @@ class MpvVideoWidget : public QWidget, public VideoPlayer {
   bool m_loadIssued = false;
   bool m_loaded = false;
   bool m_hasPendingSeek = false;
-  double m_pendingSeek = 0;     ///< a position set before the file was open
-  double m_frameDuration = 0;   ///< seconds; 0 while unknown
-  double m_soughtAt = 0;        ///< the position last set
-  bool m_seekUnderway = false;  ///< mpv has not yet carried out the seek to m_soughtAt
-  bool m_held = false;          ///< paused at m_soughtAt since it was set
+  double m_pendingSeek = 0;    ///< a position set before the file was open
+  double m_frameDuration = 0;  ///< seconds; 0 while unknown
+
+  // What mpv told last (its events); unknown values are 0.
+  double m_timePos = 0;  ///< the time of the frame shown
+  double m_duration = 0;
+  double m_containerFps = 0;
+  double m_estimatedFps = 0;
+  bool m_mpvPaused = true;
+  bool m_wantPaused = true;  ///< what was asked of mpv last
+
+  double m_soughtAt = 0;  ///< the position last set
+  uint64_t m_seekId = 0;  ///< the number of the last seek command (its answer carries it)
+  bool m_seekAnswered = false;  ///< mpv has taken the last seek command in
+  bool m_seekUnderway = false;  ///< its frame is not ready yet
+  /// The seek is done, but mpv has not yet told the time of the frame it shows.
+  bool m_awaitingTime = false;
+  std::chrono::steady_clock::time_point m_seekStarted;
+  double m_seekSeconds = 0;  ///< how long the last seek done took
+  bool m_held = false;       ///< paused at m_soughtAt since it was set
   int m_shape = 0;
   std::function<QCursor(int)> m_shapes;
   std::function<void(int)> m_onClick;

@@ -44,6 +44,8 @@ class PlaybackTimer : public QObject {
   /// before less the interval (0 for the first; negative when early). A window thread held up
   /// by other work shows here.
   double LateMs() const { return m_lateMs; }
+  /// When the tick now running began, ms since Start.
+  double TickStartMs() const { return m_lastTick / 1e6; }
 
  private:
   const EditorState& m_st;

@@ -35,7 +35,9 @@ class SteadyClock : public Clock {
 
 /// The video player: shows the video, always silent (the sound comes from SoundOutput).
 /// Created on entering editing and destroyed on leaving it; every call is made on the window's
-/// thread. A call that fails throws MediaError (the playback loop says where it is caught).
+/// thread and returns without waiting for the player's own threads, so that the window is never
+/// held up by a player busy decoding. A call that fails throws MediaError (the playback loop
+/// says where it is caught).
 class VideoPlayer {
  public:
   virtual ~VideoPlayer() = default;
@@ -44,10 +46,18 @@ class VideoPlayer {
   virtual void Play() = 0;
   /// Pauses and freezes the frame shown. Idempotent.
   virtual void Pause() = 0;
-  /// The position of the frame shown, seconds. May lag the sound.
+  /// The position of the frame shown, seconds. May lag the sound. While a seek is being carried
+  /// out (Seeking), the position it goes to.
   virtual double Position() const = 0;
-  /// Seeks to `seconds` precisely, also while paused, and shows that frame.
+  /// Seeks to `seconds` precisely, also while paused, and shows that frame. Returns at once: the
+  /// seek is carried out meanwhile (a player may take a while to decode its way to the frame).
   virtual void SetPosition(double seconds) = 0;
+  /// Whether the seek of the position set last is still being carried out: its frame is not yet
+  /// shown. Optional: a player whose seeks take no time leaves it false.
+  virtual bool Seeking() const { return false; }
+  /// How long the last seek that was carried out took, from SetPosition until its frame was
+  /// ready, seconds; 0 before the first. Optional, as Seeking.
+  virtual double SeekSeconds() const { return 0; }
   /// The media's length, seconds; 0 until the media is open.
   virtual double Duration() const = 0;
   /// The video's frame rate, frames per second rounded to an integer; 0 until known.

@@ -51,6 +51,17 @@ std::optional<int64_t> PitchFrequency(double rate, uint32_t sampleRate) {
   return std::max<int64_t>(Trunc(std::fabs(rate) * sampleRate), 1);
 }
 
+/// Seeks the video for the loop's own keeping in step, unless the player is still carrying out
+/// a seek: it decodes from the key frame before the frame sought, and a seek asked for
+/// meanwhile would start it again, most often from the same key frame, so that on videos with
+/// key frames far apart the picture would freeze under a storm of seeks. Once the seek is done
+/// the next tick judges the frame shown. False when it did not seek.
+bool KeepVideoAt(const EditorState& st, VideoPlayer& player, int64_t ms) {
+  if (player.Seeking()) return false;
+  SeekVideo(st, player, ms);
+  return true;
+}
+
 // The branches of the two synchronisation styles; each is one row of the loop's rules.
 
 bool PitchForward(EditorState& st, PlaybackDevices& dev, const WindowFacts& w,
@@ -65,22 +76,19 @@ bool PitchForward(EditorState& st, PlaybackDevices& dev, const WindowFacts& w,
     dev.sound.Stop();
     dev.player.Pause();
     if (std::llabs(VideoBehind(st, dev.player, st.PlayPos)) > fs) {
-      SeekVideo(st, dev.player, st.PlayPos);
+      KeepVideoAt(st, dev.player, st.PlayPos);
     }
     return false;
   }
   if (rate == 1.0) {
-    if (std::llabs(VideoBehind(st, dev.player, st.PlayPos)) > 2 * fs) {
-      SeekVideo(st, dev.player, st.PlayPos + fs);
-    }
-    dev.player.Play();
+    KeepVideoInStep(st, dev.player);
     if (std::llabs(st.PlayPos - int64_t{SoundPosition(st, dev.sound)}) > fs) {
       SeekSoundAndPlay(st, dev.sound, st.PlayPos);
     }
   } else if (rate < 1.0) {
     // Slow motion: the video steps by playing and pausing.
     if (std::llabs(VideoBehind(st, dev.player, st.PlayPos)) > 2 * fs) {
-      SeekVideo(st, dev.player, st.PlayPos + fs);
+      KeepVideoAt(st, dev.player, st.PlayPos + SeekLeadOf(st, dev.player, rate));
     }
     if (std::llabs(st.PlayPos - int64_t{SoundPosition(st, dev.sound)}) > fs) {
       SeekSoundAndPlay(st, dev.sound, st.PlayPos);
@@ -93,8 +101,7 @@ bool PitchForward(EditorState& st, PlaybackDevices& dev, const WindowFacts& w,
     if (std::llabs(VideoBehind(st, dev.player, st.PlayPos)) > Trunc(fs * k * rate)) {
       int64_t j = Trunc(LeadOf(st, w) * rate * k);
       if (rate > 2.0) j *= k;
-      SeekVideo(st, dev.player, st.PlayPos + j);
-      dev.player.Play();
+      if (KeepVideoAt(st, dev.player, st.PlayPos + j)) dev.player.Play();
     }
     if (std::llabs(st.PlayPos - int64_t{SoundPosition(st, dev.sound)}) > (k + 2) * fs) {
       SeekSoundAndPlay(st, dev.sound, st.PlayPos);
@@ -118,14 +125,14 @@ void PitchBackward(EditorState& st, PlaybackDevices& dev, const WindowFacts& w) 
   if (rate < -2.0) b *= k;
   const int64_t d = -VideoBehind(st, dev.player, st.PlayPos);
   // In effect whenever the video is 1 ms or more away.
-  if (std::llabs(d * b) > Trunc((1 - rate) * fs * k)) SeekVideo(st, dev.player, st.PlayPos - b);
+  if (std::llabs(d * b) > Trunc((1 - rate) * fs * k)) KeepVideoAt(st, dev.player, st.PlayPos - b);
 }
 
 bool JumpPaused(EditorState& st, PlaybackDevices& dev) {
   dev.sound.Stop();
   if (std::fabs(VideoGap(st, dev.player, st.PlayPos)) > st.FrameStep) {
     dev.player.Pause();
-    SeekVideo(st, dev.player, st.PlayPos);
+    KeepVideoAt(st, dev.player, st.PlayPos);
   }
   return false;
 }
@@ -138,13 +145,7 @@ void JumpNormal(EditorState& st, PlaybackDevices& dev, int64_t elapsedMicros) {
   if (std::llabs(st.PlayPos - int64_t{SoundPosition(st, dev.sound)}) > fs) {
     SeekSoundAndPlay(st, dev.sound, st.PlayPos);
   }
-  if (std::llabs(VideoBehind(st, dev.player, st.PlayPos)) > 2 * fs) {
-    SeekVideo(st, dev.player, st.PlayPos + fs);
-  }
-  const int64_t d = VideoBehind(st, dev.player, st.PlayPos);
-  dev.player.Play();
-  // The video more than one but less than two frame steps ahead waits for the sound.
-  if (-2 * fs < d && d < -fs) dev.player.Pause();
+  KeepVideoInStep(st, dev.player);
 }
 
 void JumpForward(EditorState& st, PlaybackDevices& dev, const WindowFacts& w) {
@@ -160,7 +161,7 @@ void JumpForward(EditorState& st, PlaybackDevices& dev, const WindowFacts& w) {
   }
   if (rate < 1.0) {
     if (std::llabs(VideoBehind(st, dev.player, st.PlayPos)) > 2 * fs) {
-      SeekVideo(st, dev.player, st.PlayPos);
+      KeepVideoAt(st, dev.player, st.PlayPos);
     }
     if (VideoBehind(st, dev.player, st.PlayPos) > fs) dev.player.Play();
     if (VideoBehind(st, dev.player, st.PlayPos) < fs) dev.player.Pause();
@@ -169,8 +170,7 @@ void JumpForward(EditorState& st, PlaybackDevices& dev, const WindowFacts& w) {
   int64_t j = Trunc((1 + rate) * LeadOf(st, w) * k);
   if (std::llabs(VideoBehind(st, dev.player, st.PlayPos)) > j / 2) {
     if (rate > 2.0) j *= k;
-    SeekVideo(st, dev.player, st.PlayPos + j);
-    dev.player.Play();
+    if (KeepVideoAt(st, dev.player, st.PlayPos + j)) dev.player.Play();
   }
 }
 
@@ -188,7 +188,7 @@ void JumpBackward(EditorState& st, PlaybackDevices& dev, const WindowFacts& w) {
   dev.player.Pause();
   const int64_t b = Trunc((1 - rate) * LeadOf(st, w) * k);
   if (std::fabs(VideoGap(st, dev.player, st.PlayPos)) > Trunc((1 - rate) * fs * k)) {
-    SeekVideo(st, dev.player, st.PlayPos - b);
+    KeepVideoAt(st, dev.player, st.PlayPos - b);
   }
 }
 
@@ -278,6 +278,28 @@ double VideoGap(const EditorState& st, const VideoPlayer& player, int64_t ms) {
 
 int64_t VideoBehind(const EditorState& st, const VideoPlayer& player, int64_t ms) {
   return Trunc(VideoGap(st, player, ms));
+}
+
+int64_t SeekLeadOf(const EditorState& st, const VideoPlayer& player, double rate) {
+  const int64_t took = std::clamp<int64_t>(Trunc(player.SeekSeconds() * 1000 * std::fabs(rate)),
+                                           0, MAX_SEEK_LEAD);
+  return std::max<int64_t>(st.FrameStep, took);
+}
+
+void KeepVideoInStep(const EditorState& st, VideoPlayer& player) {
+  const int64_t fs = st.FrameStep;
+  if (!player.Seeking()) {
+    const int64_t d = VideoBehind(st, player, st.PlayPos);
+    const int64_t lead = SeekLeadOf(st, player, 1.0);
+    if (d > 2 * fs || d < -(lead + 2 * fs)) {
+      SeekVideo(st, player, st.PlayPos + lead);
+    } else if (d < -fs) {
+      // Ahead, as a seek aimed ahead may land: the picture waits for the sound.
+      player.Pause();
+      return;
+    }
+  }
+  player.Play();
 }
 
 // ---- The steps of one tick ----

@@ -56,6 +56,9 @@ inline constexpr int32_t TREMBLE_Y_ELSEWHERE = 4;
 /// loop does without: the sound's length stands in, and STAND_IN_FRAME_RATE.
 inline constexpr int32_t MEDIA_WAIT_TICKS = 120;
 inline constexpr int STAND_IN_FRAME_RATE = 25;
+/// The farthest the loop aims a seek of the video ahead of the play position to make up for the
+/// time the seek takes, ms.
+inline constexpr int64_t MAX_SEEK_LEAD = 1000;
 
 /// FrameStep for a frame rate: 1000 div (rate + 1) ms, then by the power class: 0 keeps it,
 /// 1 makes it Trunc(step * 1.4), 2 doubles it. 0 for a rate of 0 or less.
@@ -101,6 +104,17 @@ int32_t SoundClockPosition(const EditorState& st, const PlaybackDevices& dev,
 double VideoGap(const EditorState& st, const VideoPlayer& player, int64_t ms);
 /// D(t) = Trunc(VideoGap): positive while the video is behind `ms`.
 int64_t VideoBehind(const EditorState& st, const VideoPlayer& player, int64_t ms);
+
+/// How far ahead of the play position the loop aims a seek of the video while playing at
+/// `rate`, ms: as far as the position moves while the player carries a seek out (the last one
+/// took SeekSeconds), so that the frame is ready when the position gets there; at least a frame
+/// step, at most MAX_SEEK_LEAD.
+int64_t SeekLeadOf(const EditorState& st, const VideoPlayer& player, double rate);
+/// The video at 1.0 in either style, after PlayPos has been taken from the sound. Behind by more
+/// than two frame steps, or ahead by more than the lead and two frame steps, it is sought to
+/// PlayPos + SeekLeadOf (not while a seek is carried out); ahead by more than a frame step it
+/// waits for the sound, paused; otherwise it plays.
+void KeepVideoInStep(const EditorState& st, VideoPlayer& player);
 
 // ---- The steps of one tick ----
 

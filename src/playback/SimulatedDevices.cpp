@@ -13,21 +13,38 @@ SimulatedVideoPlayer::SimulatedVideoPlayer(const Clock& clock, double durationSe
   m_anchorMicros = m_clock.NowMicros();
 }
 
+void SimulatedVideoPlayer::Land() const {
+  if (!m_seeking || m_clock.NowMicros() < m_seekDone) return;
+  m_seeking = false;
+  m_anchor = m_seekTarget;
+  m_anchorMicros = m_seekDone;
+  m_seekSeconds = static_cast<double>(m_seekDone - m_seekStarted) / 1e6;
+}
+
 void SimulatedVideoPlayer::Play() {
+  Land();
   if (m_playing) return;
-  m_anchor = Position();
-  m_anchorMicros = m_clock.NowMicros();
+  // While a seek is under way the picture starts moving once it is done.
+  if (!m_seeking) {
+    m_anchor = Position();
+    m_anchorMicros = m_clock.NowMicros();
+  }
   m_playing = true;
 }
 
 void SimulatedVideoPlayer::Pause() {
+  Land();
   if (!m_playing) return;
-  m_anchor = Position();
-  m_anchorMicros = m_clock.NowMicros();
+  if (!m_seeking) {
+    m_anchor = Position();
+    m_anchorMicros = m_clock.NowMicros();
+  }
   m_playing = false;
 }
 
 double SimulatedVideoPlayer::Position() const {
+  Land();
+  if (m_seeking) return m_seekTarget;
   if (!m_playing) return m_anchor;
   const double played = static_cast<double>(m_clock.NowMicros() - m_anchorMicros) / 1e6;
   return std::min(m_anchor + played, std::max(m_duration, m_anchor));
@@ -35,8 +52,48 @@ double SimulatedVideoPlayer::Position() const {
 
 void SimulatedVideoPlayer::SetPosition(double seconds) {
   if (!std::isfinite(seconds)) return;
-  m_anchor = std::clamp(seconds, 0.0, std::max(m_duration, 0.0));
-  m_anchorMicros = m_clock.NowMicros();
+  Land();
+  ++m_seekCount;
+  const double target = std::clamp(seconds, 0.0, std::max(m_duration, 0.0));
+  if (m_decodeSpeed <= 0) {
+    m_anchor = target;
+    m_anchorMicros = m_clock.NowMicros();
+    return;
+  }
+  if (!m_seeking) {
+    // The picture shown until the seek is done stays where it is.
+    m_anchor = Position();
+    m_anchorMicros = m_clock.NowMicros();
+  }
+  const double fromKeyFrame =
+      m_keyFrameSeconds > 0 ? std::fmod(target, m_keyFrameSeconds) : 0.0;
+  const double cost = m_seekFixed + fromKeyFrame / m_decodeSpeed;
+  m_seeking = true;
+  m_seekTarget = target;
+  m_seekStarted = m_clock.NowMicros();
+  m_seekDone = m_seekStarted + static_cast<int64_t>(std::llround(cost * 1e6));
+}
+
+double SimulatedVideoPlayer::ShownPosition() const {
+  Land();
+  return m_seeking ? m_anchor : Position();
+}
+
+bool SimulatedVideoPlayer::Seeking() const {
+  Land();
+  return m_seeking;
+}
+
+double SimulatedVideoPlayer::SeekSeconds() const {
+  Land();
+  return m_seekSeconds;
+}
+
+void SimulatedVideoPlayer::SetSeekCost(double fixedSeconds, double keyFrameSeconds,
+                                       double decodeSpeed) {
+  m_seekFixed = std::max(fixedSeconds, 0.0);
+  m_keyFrameSeconds = std::max(keyFrameSeconds, 0.0);
+  m_decodeSpeed = std::max(decodeSpeed, 0.0);
 }
 
 void SimulatedVideoPlayer::SetClickHandler(std::function<void(int button)> onClick) {

@@ -27,7 +27,9 @@ class ManualClock : public Clock {
 };
 
 /// A video player that plays at 1.0 against the clock up to the media's end, seeks exactly
-/// (kept within 0 and the media's end) and tells the duration and frame rate it is given.
+/// (kept within 0 and the media's end) and tells the duration and frame rate it is given. Its
+/// seeks take no time, or as long as a real player's: decoding from the key frame before the
+/// time sought (SetSeekCost).
 class SimulatedVideoPlayer : public VideoPlayer {
  public:
   SimulatedVideoPlayer(const Clock& clock, double durationSeconds, int frameRate, int height);
@@ -36,11 +38,25 @@ class SimulatedVideoPlayer : public VideoPlayer {
   void Pause() override;
   double Position() const override;
   void SetPosition(double seconds) override;
+  bool Seeking() const override;
+  double SeekSeconds() const override;
   double Duration() const override { return m_duration; }
   int FrameRate() const override { return m_frameRate; }
   void SetPointerShape(int shape) override { m_shape = shape; }
   int Height() const override { return m_height; }
   void SetClickHandler(std::function<void(int button)> onClick) override;
+
+  /// How long seeks take from now on: `fixedSeconds`, plus the decoding of the pictures from
+  /// the key frame before the time sought (key frames every `keyFrameSeconds`, from 0) at
+  /// `decodeSpeed` seconds of video a second. A seek asked for while another is carried out
+  /// starts afresh. Meanwhile the picture is the one shown before; once done, the frame sought
+  /// is shown and, when playing, played on from there.
+  void SetSeekCost(double fixedSeconds, double keyFrameSeconds, double decodeSpeed);
+  /// How many seeks were asked for.
+  int SeekCount() const { return m_seekCount; }
+  /// The time of the frame on the screen, seconds: while a seek is carried out, the frame shown
+  /// before it (Position tells the time sought meanwhile).
+  double ShownPosition() const;
 
   /// What the player tells from now on.
   void SetDuration(double seconds) { m_duration = seconds; }
@@ -57,9 +73,23 @@ class SimulatedVideoPlayer : public VideoPlayer {
   int m_frameRate;
   int m_height;
   int m_shape = 0;
+  /// Carries out a seek whose time has come.
+  void Land() const;
+
   bool m_playing = false;
-  double m_anchor = 0;  ///< the position at m_anchorMicros, seconds
-  int64_t m_anchorMicros = 0;
+  // The picture shown: at m_anchor seconds at m_anchorMicros, moving on while playing. A seek
+  // under way moves it when it is done.
+  mutable double m_anchor = 0;
+  mutable int64_t m_anchorMicros = 0;
+  double m_seekFixed = 0;
+  double m_keyFrameSeconds = 0;
+  double m_decodeSpeed = 0;  ///< 0: seeks take no time
+  mutable bool m_seeking = false;
+  double m_seekTarget = 0;
+  int64_t m_seekStarted = 0;
+  int64_t m_seekDone = 0;  ///< when the seek under way is done
+  mutable double m_seekSeconds = 0;
+  int m_seekCount = 0;
   std::function<void(int)> m_onClick;
 };
 

@@ -736,15 +736,12 @@ void TForm1::WriteTickLog() {
   if (!path || !*path || !m_loop || !m_media.MediaPlayer || !m_media.SoundBuffer) return;
   if (!m_tickLog) m_tickLog.reset(std::fopen(path, "a"));
   if (!m_tickLog) return;
-  const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
-                       std::chrono::steady_clock::now().time_since_epoch())
-                       .count();
   double video = -1;
   try {
     video = m_media.MediaPlayer->Position() * 1000;
   } catch (const MediaError&) {
   }
-  std::fprintf(m_tickLog.get(), "%.1f %.1f %d %.4f %d %d %.1f %d\n", now / 1000.0,
+  std::fprintf(m_tickLog.get(), "%.1f %.1f %d %.4f %d %d %.1f %d\n", m_loop->TickStartMs(),
                m_loop->LateMs(), m_st.PlayPos, m_st.PlayRate, m_st.FrameStep,
                m_loop->Interval(), video, SoundPosition(m_st, *m_media.SoundBuffer));
   std::fflush(m_tickLog.get());

@@ -120,7 +120,7 @@ class TForm1 : public QWidget {
   /// most ten times a second unless `now`.
   void WriteStateFile(bool now = false);
   /// Appends one line per tick of the playback loop to the file named by TAMSEL_TICK_LOG, when
-  /// it is set: the time (ms, steady clock), how late the tick came (ms), PlayPos, PlayRate,
+  /// it is set: when the tick began (ms), how late the tick came (ms), PlayPos, PlayRate,
   /// FrameStep, the tick's interval, the video's position and the sound's (ms).
   void WriteTickLog();
   /// Hides the pages: the settings are saved and, when ready, the subtitles reloaded.

@@ -202,6 +202,31 @@ TEST_F(VideoTest, PausedSeekShowsTheFrameOfTheTimeSought) {
   }
 }
 
+TEST_F(VideoTest, SeeksAreCarriedOutBehindTheCallsAndToldWhenDone) {
+  auto p = OpenPlayer(Clock());
+  ASSERT_TRUE(WaitLoaded(*p));
+  ASSERT_TRUE(WaitFrame(*p, 0));
+  EXPECT_FALSE(p->Seeking());
+  EXPECT_EQ(p->SeekSeconds(), 0);
+  // The call returns before mpv has decoded its way to the frame; meanwhile the player stands
+  // where it goes.
+  p->SetPosition(3.22);
+  EXPECT_TRUE(p->Seeking());
+  EXPECT_DOUBLE_EQ(p->Position(), 3.22);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !p->Seeking(); }, FRAME_MS));
+  EXPECT_TRUE(WaitFrame(*p, 80));
+  EXPECT_GT(p->SeekSeconds(), 0);
+  EXPECT_LT(p->SeekSeconds(), FRAME_MS / 1000.0);
+  // A seek asked for while another is carried out replaces it: the player is seeking until the
+  // frame of the last one is ready, and shows that one.
+  p->SetPosition(1.0);
+  p->SetPosition(2.46);
+  EXPECT_TRUE(p->Seeking());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !p->Seeking(); }, FRAME_MS));
+  EXPECT_TRUE(WaitFrame(*p, 61));
+  EXPECT_DOUBLE_EQ(p->Position(), 2.46);
+}
+
 TEST_F(VideoTest, OpenedBeforeShownAndSoughtBeforeOpenShowsThatFrameOnceOpen) {
   // The window opens the file and seeks to the current subtitle before it lays the player out
   // (the OpenGL renderer is made only when the widget is first shown).
@@ -223,7 +248,8 @@ TEST_F(VideoTest, PlayAdvancesAndPauseHolds) {
   ASSERT_TRUE(WaitFrame(*p, 5));
   p->Play();
   p->Play();  // idempotent
-  EXPECT_EQ(p->PropertyText("pause"), "no");
+  // Commands go to mpv without waiting for it; it carries them out in order.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return p->PropertyText("pause") == "no"; }, FRAME_MS));
   ASSERT_TRUE(QTest::qWaitFor([&] { return p->Position() > 2.2; }, LOAD_MS))
       << "position " << p->Position();
   // The picture moves with the position.
@@ -238,7 +264,7 @@ TEST_F(VideoTest, PlayAdvancesAndPauseHolds) {
 
   p->Pause();
   p->Pause();
-  EXPECT_EQ(p->PropertyText("pause"), "yes");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return p->PropertyText("pause") == "yes"; }, FRAME_MS));
   QTest::qWait(500);  // a frame already on its way may still land
   const double held = p->Position();
   const QImage before = Shown(*p);

@@ -503,7 +503,11 @@ const SyncCase SYNC_CASES[] = {
     {true, 0.5, 30000, 29919, 30000, {"video seek 30.040"}},  // a step ahead
     {true, 1.0, 30000, 29920, 30000, {}},
     {true, 1.0, 30000, 29919, 30000, {"video seek 30.040"}},
-    {true, 1.0, 30000, 30081, 30000, {"video seek 30.040"}},
+    // Ahead by up to the seek's lead and two steps the video waits for the sound; farther, it
+    // is sought.
+    {true, 1.0, 30000, 30081, 30000, {}},
+    {true, 1.0, 30000, 30120, 30000, {}},
+    {true, 1.0, 30000, 30121, 30000, {"video seek 30.040"}},
     {true, 1.7, 30000, 29932, 30000, {}},                       // Trunc(40 * 1.7) = 68
     {true, 1.7, 30000, 29931, 30000, {"video seek 30.154"}},    // Lead * 1.7 = 154.7
     {true, 3.0, 30000, 29880, 30000, {}},                       // 120
@@ -522,6 +526,8 @@ const SyncCase SYNC_CASES[] = {
     {false, 0.5, 29967, 30028, 30028, {"sound seek 2882688"}},        // 61: to 30028 ms
     {false, 1.0, 30000, 29920, 30000, {}},
     {false, 1.0, 30000, 29919, 30000, {"video seek 30.040"}},
+    {false, 1.0, 30000, 30120, 30000, {}},
+    {false, 1.0, 30000, 30121, 30000, {"video seek 30.040"}},
     {false, 1.7, 30000, 29973, 30095, {"sound seek 2889120"}},  // 95 > Trunc(1.5 * 40)
     {false, 1.7, 30095, 29972, 30095, {"video seek 30.340"}},   // D = 123 > 245 div 2
     {false, 3.0, 30168, 29986, 30168, {}},                      // D = 182 = 364 div 2
@@ -609,6 +615,77 @@ TEST(PlaybackLoop, NormalSpeedNeedsNoSeeks) {
     EXPECT_EQ(l.st.PlayPos, 30000 + 99 * 42);
     EXPECT_NEAR(l.VideoMs(), 30000 + 99 * 42, 1e-6);
     EXPECT_EQ(l.SoundMs(), 30000 + 99 * 42);
+  }
+}
+
+TEST(PlaybackLoop, AtNormalSpeedTheVideoAheadWaitsForTheSound) {
+  for (bool pitch : {true, false}) {
+    SCOPED_TRACE(pitch);
+    Loop l;
+    l.At(30000, 30100, 30000);
+    l.Sync(1.0, pitch);
+    EXPECT_EQ(Only(l.log, {"video"}), Log{"video pause"});
+    // Once the sound is back within a frame step of the picture, both play.
+    l.At(30060, 30100, 30060);
+    l.Sync(1.0, pitch);
+    EXPECT_EQ(Only(l.log, {"video"}), Log{"video play"});
+  }
+}
+
+// Seeks that take time, as on videos whose key frames lie far apart (x264 puts one every 250
+// frames): each exact seek decodes from the key frame before the time sought.
+constexpr double SEEK_FIXED = 0.02;
+constexpr double KEY_FRAMES = 10.0;  // s
+constexpr double DECODING = 40.0;    // s of video decoded a second
+
+TEST(PlaybackLoop, ASeekUnderWayIsNotAnsweredByAnotherAndThePictureCatchesUpWithTheSound) {
+  // A Space replay of a subtitle 6 s past a key frame: the seek takes 0.17 s, four ticks, while
+  // the sound plays on. The loop waits for it, then aims once as far ahead as the position moved
+  // meanwhile. (Seeking again whenever the video is two frame steps behind the target, every
+  // seek would start again from the same key frame, until the position passed the next one.)
+  for (bool pitch : {true, false}) {
+    SCOPED_TRACE(pitch);
+    Loop l;
+    l.st.Ctrl.CheckBoxSoundStyle = pitch;
+    l.player.SetSeekCost(SEEK_FIXED, KEY_FRAMES, DECODING);
+    l.Timeline({{3600, 4400}});
+    l.Point(640, 275);  // over the video, still: the replay holds
+    l.st.PrevMouseX = 640;
+    l.st.PrevMouseY = 275;
+    l.st.PlayPos = 36000;
+    SeekBoth(l.st, l.dev);
+    l.st.ReplayState = 1;
+    l.st.PlayRate = 1.0;
+    const int seeksBefore = l.player.SeekCount();
+    double settled = -1;
+    for (int i = 1; i <= 70; ++i) {
+      l.Tick();
+      const bool inStep =
+          std::abs(l.player.ShownPosition() * 1000 - l.SoundMs()) <= 2 * l.st.FrameStep;
+      if (!inStep) settled = -1;
+      if (inStep && settled < 0) settled = i * 0.042;
+    }
+    EXPECT_LE(l.player.SeekCount() - seeksBefore, 1) << "seeks after the Space replay's";
+    EXPECT_GE(settled, 0) << "the picture never caught up with the sound";
+    EXPECT_LE(settled, 0.6);
+  }
+}
+
+TEST(PlaybackLoop, BackwardTheVideoIsSoughtOnlyOnceTheSeekBeforeIsDone) {
+  // Backward every tick moves the target; a seek under way is left to finish (here 0.27 to
+  // 0.27 s each), so the picture moves back seek by seek while the position keeps its pace.
+  for (bool pitch : {true, false}) {
+    SCOPED_TRACE(pitch);
+    Loop l;
+    l.st.Ctrl.CheckBoxSoundStyle = pitch;
+    l.player.SetSeekCost(SEEK_FIXED, KEY_FRAMES, DECODING);
+    l.st.PlayRate = -1.0;
+    for (int i = 0; i < 71; ++i) l.Tick();  // about 3 s
+    EXPECT_EQ(l.st.PlayPos, 30000 - 71 * 40);
+    EXPECT_LE(l.player.SeekCount(), 3 / 0.2 + 1);
+    EXPECT_GE(l.player.SeekCount(), 3 / 0.3 - 1);
+    // The picture is never farther behind the position than one seek's way.
+    EXPECT_LT(std::abs(l.player.ShownPosition() * 1000 - l.st.PlayPos), 1000);
   }
 }
 
