@@ -18,6 +18,9 @@ PACKAGES=(
   # the window: its artwork is SVG; Chinese fonts (a Hei and a Kai face); the manual opens with
   # the desktop's default handler; the real-window tests drive it with xdotool
   qt6-svg-dev fonts-wqy-microhei fonts-arphic-ukai xdg-utils xdotool
+  # the check of what the user sees and hears: the screen read through Xlib, the sound played
+  # into a PulseAudio null sink, mpv alone as the floor
+  libx11-dev pulseaudio mpv
 )
 
 missing=()

@@ -140,6 +140,13 @@ struct EditorState : SubtitleDocument {
   int32_t LastFormTop = 0;
   int32_t MediaWaitTicks = 0;   ///< ticks since editing began, counted up to the media wait
   int64_t LastTickMicros = -1;  ///< the clock at the previous tick (-1: none since editing began)
+  /// How far the video's frame lags the sound at 1.0, ms, smoothed over the ticks (the loop
+  /// nudges the video's speed by it).
+  double VideoLag = 0;
+  /// A jump of the play position (a key, a double click) asks the sound to wait, at 1.0, until
+  /// the video shows the frame it jumped to, SOUND_WAIT ms at most: both then start together.
+  bool SoundWaitsForVideo = false;
+  int64_t SoundWaitSince = -1;  ///< the clock when the loop first saw the wait (-1: not yet)
   ScrollBarState ScrollBarPlayPost;
 
   int32_t SaveCountdown = 0;   ///< autosave delay in timer ticks

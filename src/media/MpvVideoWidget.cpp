@@ -9,7 +9,9 @@
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QOpenGLWindow>
+#include <QPointer>
+#include <QThread>
+#include <QWindow>
 #include <QPainter>
 #include <QSurfaceFormat>
 #include <QWheelEvent>
@@ -18,8 +20,11 @@
 #include <charconv>
 #include <clocale>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 
 namespace tamsel {
 
@@ -67,82 +72,45 @@ class MpvVideoWidget::View {
 };
 
 /// mpv's OpenGL renderer drawing straight into a native window of its own, so that the frames
-/// go to the screen without being drawn once more into the window's surface. The window only
-/// shows: it takes no input (clicks, the wheel and the pointer's shape are the player's), and
-/// it never waits for the screen's refresh, which would hold up the window's thread. The render
-/// context is made when Qt first sets up the window's OpenGL context, that is when it is first
-/// shown.
-class MpvVideoWidget::GlWindow : public QOpenGLWindow {
+/// go to the screen without being drawn once more into the window's surface, and drawing on a
+/// thread of its own, so that the window's thread never waits for a frame to be drawn (with a
+/// software OpenGL a frame of a large video takes tens of milliseconds, the playback loop's
+/// tick no more than forty). The window only shows: it takes no input (clicks, the wheel and
+/// the pointer's shape are the player's), and frames never wait for the screen's refresh.
+class MpvVideoWidget::GlWindow : public QWindow {
  public:
-  GlWindow(MpvVideoWidget* owner, mpv_handle* mpv)
-      : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate), m_owner(owner), m_mpv(mpv) {
+  GlWindow(MpvVideoWidget* owner, mpv_handle* mpv) : m_owner(owner), m_mpv(mpv) {
+    setSurfaceType(QSurface::OpenGLSurface);
     setFlag(Qt::WindowTransparentForInput);
     QSurfaceFormat format = QSurfaceFormat::defaultFormat();
     format.setSwapInterval(0);
     setFormat(format);
-    connect(this, &QOpenGLWindow::frameSwapped, this, [this] {
-      if (m_ctx) mpv_render_context_report_swap(m_ctx);
-    });
   }
-  ~GlWindow() override { Release(); }
+  ~GlWindow() override { StopDrawing(); }
 
-  /// Frees the render context, with the window's OpenGL context current; before mpv's core goes.
-  void Release() {
-    if (!m_ctx) return;
-    makeCurrent();
-    FreeRenderContext();
-    doneCurrent();
+  /// Ends the drawing thread; mpv's render context goes with it, before mpv's core.
+  void StopDrawing() {
+    if (!m_thread.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_quit = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+    m_gl.reset();
   }
 
  protected:
-  void initializeGL() override {
-    connect(
-        context(), &QOpenGLContext::aboutToBeDestroyed, this,
-        [this] {
-          makeCurrent();
-          FreeRenderContext();
-          doneCurrent();
-        },
-        Qt::DirectConnection);
-    mpv_opengl_init_params gl{&GlWindow::ProcAddress, nullptr};
-    mpv_render_param params[] = {
-        {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
-        {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl},
-        {MPV_RENDER_PARAM_INVALID, nullptr}};
-    const int rc = mpv_render_context_create(&m_ctx, m_mpv, params);
-    if (rc < 0) {
-      m_ctx = nullptr;
-      m_owner->RendererReady(false);
-      return;
-    }
-    mpv_render_context_set_update_callback(
-        m_ctx,
-        [](void* self) {
-          auto* w = static_cast<GlWindow*>(self);
-          QMetaObject::invokeMethod(
-              w, [w] { w->update(); }, Qt::QueuedConnection);
-        },
-        this);
-    m_owner->RendererReady(true);
+  void exposeEvent(QExposeEvent*) override {
+    NoteSize();
+    m_exposed = isExposed();
+    if (!m_exposed) return;
+    if (!m_thread.joinable() && !m_failed) StartDrawing();
+    Redraw();
   }
-
-  void paintGL() override {
-    if (!m_ctx) {
-      context()->functions()->glClearColor(0, 0, 0, 1);
-      context()->functions()->glClear(GL_COLOR_BUFFER_BIT);
-      return;
-    }
-    const qreal ratio = devicePixelRatio();
-    mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()),
-                       static_cast<int>(std::lround(width() * ratio)),
-                       static_cast<int>(std::lround(height() * ratio)), 0};
-    int flipY = 1;  // the window's framebuffer has its origin at the bottom left
-    int block = 0;  // the window thread never waits for a frame's display time
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
-                                 {MPV_RENDER_PARAM_FLIP_Y, &flipY},
-                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
-                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
-    mpv_render_context_render(m_ctx, params);
+  void resizeEvent(QResizeEvent*) override {
+    NoteSize();
+    Redraw();
   }
 
   // Where the system still hands the window input (it cannot make it pass through), the
@@ -154,16 +122,89 @@ class MpvVideoWidget::GlWindow : public QOpenGLWindow {
   void wheelEvent(QWheelEvent* event) override { Forward(event); }
 
  private:
+  void NoteSize() {
+    const qreal ratio = devicePixelRatio();
+    m_width = static_cast<int>(std::lround(width() * ratio));
+    m_height = static_cast<int>(std::lround(height() * ratio));
+  }
+
+  /// Asks the drawing thread for a frame; from any thread (mpv calls it from its own).
+  void Redraw() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_redraw = true;
+    }
+    m_wake.notify_one();
+  }
+
+  void StartDrawing() {
+    m_gl = std::make_unique<QOpenGLContext>();
+    m_gl->setFormat(format());
+    if (!m_gl->create()) {
+      m_gl.reset();
+      m_failed = true;
+      m_owner->RendererReady(false);
+      return;
+    }
+    m_gl->doneCurrent();
+    m_gl->moveToThread(nullptr);  // taken up by the drawing thread
+    m_thread = std::thread([this] { Draw(); });
+  }
+
+  /// The drawing thread: makes mpv's render context in the OpenGL context, tells the player
+  /// whether that worked, then draws a frame whenever mpv or the window asks for one.
+  void Draw() {
+    QOpenGLContext* gl = m_gl.get();
+    gl->moveToThread(QThread::currentThread());
+    mpv_render_context* ctx = nullptr;
+    bool ok = gl->makeCurrent(this);
+    if (ok) {
+      mpv_opengl_init_params init{&GlWindow::ProcAddress, nullptr};
+      mpv_render_param params[] = {
+          {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
+          {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &init},
+          {MPV_RENDER_PARAM_INVALID, nullptr}};
+      ok = mpv_render_context_create(&ctx, m_mpv, params) >= 0;
+    }
+    QPointer<MpvVideoWidget> owner(m_owner);
+    QMetaObject::invokeMethod(
+        m_owner, [owner, ok] { if (owner) owner->RendererReady(ok); }, Qt::QueuedConnection);
+    if (!ok) {
+      gl->doneCurrent();
+      gl->moveToThread(nullptr);
+      return;
+    }
+    mpv_render_context_set_update_callback(
+        ctx, [](void* self) { static_cast<GlWindow*>(self)->Redraw(); }, this);
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_redraw || m_quit; });
+        if (m_quit) break;
+        m_redraw = false;
+      }
+      if (!m_exposed || !gl->makeCurrent(this)) continue;
+      mpv_opengl_fbo fbo{static_cast<int>(gl->defaultFramebufferObject()), m_width, m_height, 0};
+      int flipY = 1;  // the window's framebuffer has its origin at the bottom left
+      int block = 0;  // never wait for a frame's display time
+      mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
+                                   {MPV_RENDER_PARAM_FLIP_Y, &flipY},
+                                   {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
+                                   {MPV_RENDER_PARAM_INVALID, nullptr}};
+      mpv_render_context_render(ctx, params);
+      gl->swapBuffers(this);
+      mpv_render_context_report_swap(ctx);
+    }
+    mpv_render_context_set_update_callback(ctx, nullptr, nullptr);
+    gl->makeCurrent(this);
+    mpv_render_context_free(ctx);
+    gl->doneCurrent();
+    gl->moveToThread(nullptr);
+  }
+
   static void* ProcAddress(void*, const char* name) {
     QOpenGLContext* ctx = QOpenGLContext::currentContext();
     return ctx ? reinterpret_cast<void*>(ctx->getProcAddress(name)) : nullptr;
-  }
-  /// Needs the window's OpenGL context current.
-  void FreeRenderContext() {
-    if (!m_ctx) return;
-    mpv_render_context_set_update_callback(m_ctx, nullptr, nullptr);
-    mpv_render_context_free(m_ctx);
-    m_ctx = nullptr;
   }
   void Forward(QEvent* event) {
     QCoreApplication::sendEvent(m_owner, event);
@@ -172,7 +213,17 @@ class MpvVideoWidget::GlWindow : public QOpenGLWindow {
 
   MpvVideoWidget* m_owner;
   mpv_handle* m_mpv;
-  mpv_render_context* m_ctx = nullptr;
+  std::unique_ptr<QOpenGLContext> m_gl;
+  std::thread m_thread;
+  bool m_failed = false;
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  bool m_redraw = false;  // guarded by m_mutex
+  bool m_quit = false;    // guarded by m_mutex
+  // Told by the window's thread, read by the drawing thread.
+  std::atomic<bool> m_exposed{false};
+  std::atomic<int> m_width{0};
+  std::atomic<int> m_height{0};
 };
 
 /// The OpenGL window in the widget tree: a window container over the player, which it fills.
@@ -184,7 +235,7 @@ class MpvVideoWidget::GlView : public MpvVideoWidget::View {
     m_container->setAttribute(Qt::WA_TransparentForMouseEvents);
   }
   ~GlView() override {
-    m_window->Release();
+    m_window->StopDrawing();
     delete m_container;
   }
   QWidget* Widget() override { return m_container; }
@@ -372,6 +423,8 @@ MpvVideoWidget::Renderer MpvVideoWidget::AutomaticRenderer() {
   if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
     return Renderer::Software;
   }
+  // OpenGL drawing runs on a thread of its own; a platform that cannot do that draws in software.
+  if (!QOpenGLContext::supportsThreadedOpenGL()) return Renderer::Software;
   QOpenGLContext probe;
   return probe.create() ? Renderer::OpenGl : Renderer::Software;
 }
@@ -597,6 +650,13 @@ void MpvVideoWidget::Play() {
 }
 
 void MpvVideoWidget::Pause() { AskPause(true); }
+
+void MpvVideoWidget::SetSpeed(double speed) {
+  if (!(speed > 0) || std::abs(speed - m_speed) < 0.0005) return;
+  const int rc = mpv_set_property_async(m_mpv, 0, "speed", MPV_FORMAT_DOUBLE, &speed);
+  if (rc < 0) throw MediaError(std::string("视频播放器无法设置 speed：") + MpvReason(rc));
+  m_speed = speed;
+}
 
 double MpvVideoWidget::Position() const {
   if (!m_loaded) return m_hasPendingSeek ? m_pendingSeek : 0;

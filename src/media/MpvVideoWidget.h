@@ -74,6 +74,7 @@ class MpvVideoWidget : public QWidget, public VideoPlayer {
   void SetPosition(double seconds) override;
   bool Seeking() const override { return m_hasPendingSeek || m_seekUnderway; }
   double SeekSeconds() const override { return m_seekSeconds; }
+  void SetSpeed(double speed) override;
   double Duration() const override;
   int FrameRate() const override;
   void SetPointerShape(int shape) override;
@@ -128,6 +129,7 @@ class MpvVideoWidget : public QWidget, public VideoPlayer {
   double m_estimatedFps = 0;
   bool m_mpvPaused = true;
   bool m_wantPaused = true;  ///< what was asked of mpv last
+  double m_speed = 1;        ///< the speed asked for last
 
   double m_soughtAt = 0;  ///< the position last set
   uint64_t m_seekId = 0;  ///< the number of the last seek command (its answer carries it)

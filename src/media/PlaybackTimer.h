@@ -34,6 +34,7 @@ class PlaybackTimer : public QObject {
 
   void Start() {
     m_clock.start();
+    m_startMs = m_clock.msecsSinceReference();
     m_lastTick = -1;
     m_timer.start();
   }
@@ -44,14 +45,16 @@ class PlaybackTimer : public QObject {
   /// before less the interval (0 for the first; negative when early). A window thread held up
   /// by other work shows here.
   double LateMs() const { return m_lateMs; }
-  /// When the tick now running began, ms since Start.
-  double TickStartMs() const { return m_lastTick / 1e6; }
+  /// When the tick now running began, ms on the system's monotonic clock (CLOCK_MONOTONIC where
+  /// there is one), as other processes read it.
+  double TickStartMs() const { return static_cast<double>(m_startMs) + m_lastTick / 1e6; }
 
  private:
   const EditorState& m_st;
   std::function<void()> m_tick;
   QTimer m_timer;
   QElapsedTimer m_clock;
+  qint64 m_startMs = 0;    ///< when the timer started, ms on the monotonic clock
   qint64 m_lastTick = -1;  ///< when the tick before began, ns on m_clock
   double m_lateMs = 0;
 };

@@ -40,7 +40,7 @@ std::optional<int64_t> ScrubEnd(const EditorState& st) {
 
 SeekBothFn SeekBothOf(InputDevices dev) {
   return [dev](const EditorState& st) {
-    if (dev.player) SeekVideo(st, *dev.player, st.PlayPos);
+    if (dev.player) SeekVideoToJump(st, *dev.player);
     if (dev.sound) SeekSound(st, *dev.sound, st.PlayPos);
   };
 }

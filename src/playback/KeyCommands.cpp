@@ -28,8 +28,11 @@ int64_t WrapPosition(const EditorState& st) {
   return 10 * (static_cast<int64_t>(st.WavSel.size()) - 1);
 }
 
-void Seek(const EditorState& st, const SeekBothFn& seekBoth) {
-  if (seekBoth) seekBoth(st);
+void Seek(EditorState& st, const SeekBothFn& seekBoth) {
+  if (!seekBoth) return;
+  seekBoth(st);
+  st.SoundWaitsForVideo = true;
+  st.SoundWaitSince = -1;
 }
 
 bool HasActiveEntry(const EditorState& st) {
@@ -169,9 +172,10 @@ bool PressKey(EditorState& st, Key key, const SeekBothFn& seekBoth) {
   switch (key) {
     case Key::Space:
       st.PlayPos = st.CurBegin;
-      Seek(st, seekBoth);
+      // The replay plays at 1.0 from the seek on.
       st.ReplayState = 1;
       st.PlayRate = 1.0;
+      Seek(st, seekBoth);
       break;
     case Key::S:
     case Key::Left:

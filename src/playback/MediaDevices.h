@@ -58,6 +58,10 @@ class VideoPlayer {
   /// How long the last seek that was carried out took, from SetPosition until its frame was
   /// ready, seconds; 0 before the first. Optional, as Seeking.
   virtual double SeekSeconds() const { return 0; }
+  /// Plays at `speed` times the normal speed from now on (1 at first). The loop keeps it within
+  /// a few percent of 1, to bring a picture that drifts from the sound back without a seek.
+  /// Optional: a player that cannot leaves it at 1.
+  virtual void SetSpeed(double speed) { (void)speed; }
   /// The media's length, seconds; 0 until the media is open.
   virtual double Duration() const = 0;
   /// The video's frame rate, frames per second rounded to an integer; 0 until known.

@@ -250,8 +250,19 @@ void SeekSoundAndPlay(const EditorState& st, SoundOutput& sound, int64_t ms) {
 }
 
 void SeekBoth(const EditorState& st, PlaybackDevices& dev) {
-  SeekVideo(st, dev.player, st.PlayPos);
+  SeekVideoToJump(st, dev.player);
   SeekSound(st, dev.sound, st.PlayPos);
+}
+
+bool ShowsFrameOf(const EditorState& st, const VideoPlayer& player, int64_t ms) {
+  if (st.FrameRate <= 0 || player.Seeking()) return false;
+  const double into = VideoGap(st, player, ms);
+  return into >= 0 && into < 1000.0 / st.FrameRate;
+}
+
+void SeekVideoToJump(const EditorState& st, VideoPlayer& player) {
+  if (ShowsFrameOf(st, player, st.PlayPos)) return;
+  SeekVideo(st, player, st.PlayPos);
 }
 
 int32_t SoundPosition(const EditorState& st, const SoundOutput& sound) {
@@ -286,19 +297,40 @@ int64_t SeekLeadOf(const EditorState& st, const VideoPlayer& player, double rate
   return std::max<int64_t>(st.FrameStep, took);
 }
 
-void KeepVideoInStep(const EditorState& st, VideoPlayer& player) {
+void KeepVideoInStep(EditorState& st, VideoPlayer& player) {
   const int64_t fs = st.FrameStep;
-  if (!player.Seeking()) {
-    const int64_t d = VideoBehind(st, player, st.PlayPos);
-    const int64_t lead = SeekLeadOf(st, player, 1.0);
-    if (d > 2 * fs || d < -(lead + 2 * fs)) {
-      SeekVideo(st, player, st.PlayPos + lead);
-    } else if (d < -fs) {
-      // Ahead, as a seek aimed ahead may land: the picture waits for the sound.
-      player.Pause();
-      return;
-    }
+  if (player.Seeking()) {
+    st.VideoLag = 0;
+    player.SetSpeed(1.0);
+    player.Play();
+    return;
   }
+  const double gap = VideoGap(st, player, st.PlayPos);
+  const int64_t d = Trunc(gap);
+  const int64_t lead = SeekLeadOf(st, player, 1.0);
+  if (d > 2 * fs || d < -(lead + 2 * fs)) {
+    st.VideoLag = 0;
+    player.SetSpeed(1.0);
+    SeekVideo(st, player, st.PlayPos + lead);
+    player.Play();
+    return;
+  }
+  if (d < -fs) {
+    // Ahead, as a seek aimed ahead may land: the picture waits for the sound.
+    st.VideoLag = 0;
+    player.SetSpeed(1.0);
+    player.Pause();
+    return;
+  }
+  // The frame shown began `gap` ms before the sound's position. Smoothed, since a player tells
+  // the time of the frame shown, which changes only every frame's length: in step, the frames
+  // then start half a frame before and after the sound's position in turn.
+  st.VideoLag += 0.1 * (gap - st.VideoLag);
+  double speed = 1.0;
+  if (std::fabs(st.VideoLag) > LAG_DEAD_BAND) {
+    speed += std::clamp(st.VideoLag / VIDEO_LAG_MS / 100, -MAX_NUDGE, MAX_NUDGE);
+  }
+  player.SetSpeed(speed);
   player.Play();
 }
 
@@ -417,7 +449,22 @@ void StartReplay(EditorState& st, PlaybackDevices& dev) {
   st.PlayRate = 1.0;
   dev.player.SetPointerShape(SHAPE_REPLAY);
   dev.player.Play();
-  dev.sound.Play(/*looping=*/true);
+  if (!st.SoundWaitsForVideo || !dev.player.Seeking()) dev.sound.Play(/*looping=*/true);
+}
+
+bool SoundWaitsForTheVideo(EditorState& st, PlaybackDevices& dev) {
+  if (!st.SoundWaitsForVideo) return false;
+  const int64_t now = dev.clock.NowMicros();
+  if (st.SoundWaitSince < 0) st.SoundWaitSince = now;
+  if (st.PlayRate != 1.0 || !dev.player.Seeking() || now - st.SoundWaitSince >= SOUND_WAIT * 1000) {
+    st.SoundWaitsForVideo = false;
+    st.SoundWaitSince = -1;
+    return false;
+  }
+  dev.sound.Stop();
+  dev.player.SetSpeed(1.0);
+  dev.player.Play();
+  return true;
 }
 
 SpeedZone SpeedOfOffset(int32_t e) {
@@ -515,6 +562,7 @@ void SteerByPointer(EditorState& st, PlaybackDevices& dev, const WindowFacts& w)
 
 bool SyncPitchShifted(EditorState& st, PlaybackDevices& dev, const WindowFacts& w,
                       int64_t elapsedMicros) {
+  if (st.PlayRate != 1.0) dev.player.SetSpeed(1.0);  // nudged at 1.0 only
   if (const auto frequency = PitchFrequency(st.PlayRate, dev.sampleRate)) {
     dev.sound.SetFrequency(*frequency);
   }
@@ -525,6 +573,7 @@ bool SyncPitchShifted(EditorState& st, PlaybackDevices& dev, const WindowFacts& 
 
 bool SyncJumping(EditorState& st, PlaybackDevices& dev, const WindowFacts& w,
                  int64_t elapsedMicros) {
+  if (st.PlayRate != 1.0) dev.player.SetSpeed(1.0);  // nudged at 1.0 only
   dev.sound.SetFrequency(dev.sampleRate);
   if (st.PlayRate == 0) return JumpPaused(st, dev);
   if (st.PlayRate == 1.0) {
@@ -554,6 +603,10 @@ void Timer2GetMouseXYTimer(EditorState& st, PlaybackDevices& dev, const WindowFa
   if (!ReadMediaFacts(st, dev)) return;
   ReadPointer(st, dev, w);
   SteerByPointer(st, dev, w);
+  if (SoundWaitsForTheVideo(st, dev)) {
+    ShowPlayPosition(st);
+    return;
+  }
   const bool goOn = st.Ctrl.CheckBoxSoundStyle ? SyncPitchShifted(st, dev, w, elapsed)
                                                : SyncJumping(st, dev, w, elapsed);
   if (goOn) ShowPlayPosition(st);

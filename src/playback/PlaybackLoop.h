@@ -59,6 +59,13 @@ inline constexpr int STAND_IN_FRAME_RATE = 25;
 /// The farthest the loop aims a seek of the video ahead of the play position to make up for the
 /// time the seek takes, ms.
 inline constexpr int64_t MAX_SEEK_LEAD = 1000;
+/// At 1.0 the video's speed is nudged by its lag behind the sound: by 1% for each VIDEO_LAG_MS
+/// ms, by MAX_NUDGE at most; within LAG_DEAD_BAND ms of none it plays at 1.
+inline constexpr double VIDEO_LAG_MS = 10;
+inline constexpr double MAX_NUDGE = 0.05;
+inline constexpr double LAG_DEAD_BAND = 3;
+/// The longest the sound waits for the video's frame after a jump at 1.0, ms.
+inline constexpr int64_t SOUND_WAIT = 400;
 
 /// FrameStep for a frame rate: 1000 div (rate + 1) ms, then by the power class: 0 keeps it,
 /// 1 makes it Trunc(step * 1.4), 2 doubles it. 0 for a rate of 0 or less.
@@ -89,8 +96,17 @@ void SeekVideo(const EditorState& st, VideoPlayer& player, int64_t ms);
 bool SeekSound(const EditorState& st, SoundOutput& sound, int64_t ms);
 /// Seeks the sound to `ms` and plays it once (not when SeekSound did nothing).
 void SeekSoundAndPlay(const EditorState& st, SoundOutput& sound, int64_t ms);
-/// "Seek both": the video and the sound to PlayPos, neither started nor stopped.
+/// "Seek both": the video (as SeekVideoToJump) and the sound to PlayPos, neither started nor
+/// stopped.
 void SeekBoth(const EditorState& st, PlaybackDevices& dev);
+/// Whether the player shows the frame of `ms` (no seek under way, `ms` within the frame that
+/// starts at its position; a frame lasts 1000 / FrameRate ms). False while the frame rate is
+/// not known.
+bool ShowsFrameOf(const EditorState& st, const VideoPlayer& player, int64_t ms);
+/// The video after a jump of the play position (a key, a double click, the wheel): sought to
+/// PlayPos, unless it shows that frame already (a replay from where it stands starts at once,
+/// without a seek that may take a while on videos with key frames far apart).
+void SeekVideoToJump(const EditorState& st, VideoPlayer& player);
 
 /// Snd: the sound's play cursor as a play position, ms.
 int32_t SoundPosition(const EditorState& st, const SoundOutput& sound);
@@ -113,8 +129,10 @@ int64_t SeekLeadOf(const EditorState& st, const VideoPlayer& player, double rate
 /// The video at 1.0 in either style, after PlayPos has been taken from the sound. Behind by more
 /// than two frame steps, or ahead by more than the lead and two frame steps, it is sought to
 /// PlayPos + SeekLeadOf (not while a seek is carried out); ahead by more than a frame step it
-/// waits for the sound, paused; otherwise it plays.
-void KeepVideoInStep(const EditorState& st, VideoPlayer& player);
+/// waits for the sound, paused; otherwise it plays, a little faster or slower while its frame
+/// lags or leads the sound (VideoLag), so that a seek that landed late or a clock that runs
+/// apart is made up for without a seek.
+void KeepVideoInStep(EditorState& st, VideoPlayer& player);
 
 // ---- The steps of one tick ----
 
@@ -153,8 +171,13 @@ bool ReadPointer(EditorState& st, PlaybackDevices& dev, const WindowFacts& w);
 /// horizontally or `verticalLimit` px vertically.
 bool Moved(const EditorState& st, int32_t verticalLimit);
 /// Starts the x1 replay: PlayRate 1.0, pointer shape 10, the player and the sound (looping)
-/// playing.
+/// playing; the sound not while it waits for the video (SoundWaitsForVideo).
 void StartReplay(EditorState& st, PlaybackDevices& dev);
+/// After a jump at 1.0 (SoundWaitsForVideo), while the player is still seeking the frame jumped
+/// to and for SOUND_WAIT ms at most: the sound waits at the play position, the player plays as
+/// soon as its frame is there, and the tick ends here (true). Then both go on together; a jump at
+/// another rate, or a frame shown at once, ends the wait at once.
+bool SoundWaitsForTheVideo(EditorState& st, PlaybackDevices& dev);
 
 /// One row of the speed-zone table.
 struct SpeedZone {

@@ -32,6 +32,9 @@ void ForgetMediaFacts(EditorState& st) {
   st.FrameRate = 0;
   st.MediaWaitTicks = 0;
   st.LastTickMicros = -1;
+  st.VideoLag = 0;
+  st.SoundWaitsForVideo = false;
+  st.SoundWaitSince = -1;
   st.Timer4ShowWavEnabled = false;
   st.ScrollBarPlayPost = ScrollBarState{};
 }

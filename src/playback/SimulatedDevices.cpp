@@ -46,7 +46,8 @@ double SimulatedVideoPlayer::Position() const {
   Land();
   if (m_seeking) return m_seekTarget;
   if (!m_playing) return m_anchor;
-  const double played = static_cast<double>(m_clock.NowMicros() - m_anchorMicros) / 1e6;
+  const double played =
+      static_cast<double>(m_clock.NowMicros() - m_anchorMicros) / 1e6 * m_speed;
   return std::min(m_anchor + played, std::max(m_duration, m_anchor));
 }
 
@@ -77,6 +78,16 @@ void SimulatedVideoPlayer::SetPosition(double seconds) {
 double SimulatedVideoPlayer::ShownPosition() const {
   Land();
   return m_seeking ? m_anchor : Position();
+}
+
+void SimulatedVideoPlayer::SetSpeed(double speed) {
+  if (!(speed > 0)) return;
+  Land();
+  if (!m_seeking) {
+    m_anchor = Position();
+    m_anchorMicros = m_clock.NowMicros();
+  }
+  m_speed = speed;
 }
 
 bool SimulatedVideoPlayer::Seeking() const {

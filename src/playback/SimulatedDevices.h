@@ -40,6 +40,7 @@ class SimulatedVideoPlayer : public VideoPlayer {
   void SetPosition(double seconds) override;
   bool Seeking() const override;
   double SeekSeconds() const override;
+  void SetSpeed(double speed) override;
   double Duration() const override { return m_duration; }
   int FrameRate() const override { return m_frameRate; }
   void SetPointerShape(int shape) override { m_shape = shape; }
@@ -64,6 +65,7 @@ class SimulatedVideoPlayer : public VideoPlayer {
   void SetHeight(int height) { m_height = height; }
   bool Playing() const { return m_playing; }
   int PointerShape() const { return m_shape; }
+  double Speed() const { return m_speed; }
   /// A click on the video: the click handler hears of it.
   void Click(int button) const;
 
@@ -77,6 +79,7 @@ class SimulatedVideoPlayer : public VideoPlayer {
   void Land() const;
 
   bool m_playing = false;
+  double m_speed = 1;
   // The picture shown: at m_anchor seconds at m_anchorMicros, moving on while playing. A seek
   // under way moves it when it is done.
   mutable double m_anchor = 0;

@@ -321,6 +321,7 @@ void TForm1::WriteLayoutFile() const {
   add("PageControlSetup", PageControlSetup);
   add("PageControlTools", PageControlTools);
   add("PaintBoxBack", PaintBoxBack);
+  if (auto* video = dynamic_cast<QWidget*>(m_media.MediaPlayer.get())) add("Video", video);
   if (Strip) add("Panel1", Strip->Panel1);
   add("StatusBar1", StatusBar1);
   add("ScrollBarPlayPost", m_input->ScrollBarPlayPost);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EdgeTracking.h"
+#include "KeyCommands.h"
 #include "RecordingDevices.h"
 
 namespace tamsel {
@@ -632,6 +633,38 @@ TEST(PlaybackLoop, AtNormalSpeedTheVideoAheadWaitsForTheSound) {
   }
 }
 
+TEST(PlaybackLoop, AtNormalSpeedADriftingPictureIsBroughtBackByItsSpeedNotBySeeks) {
+  // Within the tolerance no seek is made, but a picture 70 ms late (as a seek may land) or 35 ms
+  // early plays a little faster or slower until it is with the sound, then at 1 again.
+  const struct {
+    double videoMs;
+    bool faster;
+  } cases[] = {{29930, true}, {30035, false}};
+  for (bool pitch : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::to_string(pitch) + " " + std::to_string(c.videoMs));
+      Loop l;
+      l.st.Ctrl.CheckBoxSoundStyle = pitch;
+      l.At(30000, c.videoMs, 30000);
+      l.st.PlayRate = 1.0;
+      l.Tick();
+      l.Tick();
+      EXPECT_EQ(l.player.Speed() > 1, c.faster) << l.player.Speed();
+      EXPECT_NE(l.player.Speed(), 1.0);
+      EXPECT_LE(std::abs(l.player.Speed() - 1), MAX_NUDGE);
+      for (int i = 0; i < 100; ++i) l.Tick();
+      EXPECT_TRUE(Seeks(l.log).empty());
+      EXPECT_LT(std::abs(l.VideoMs() - l.SoundMs()), 5);
+      for (int i = 0; i < 50; ++i) l.Tick();
+      EXPECT_NEAR(l.player.Speed(), 1.0, 0.005);
+      // Any other rate plays the picture at 1.
+      l.st.PlayRate = 0.5;
+      l.Tick();
+      EXPECT_EQ(l.player.Speed(), 1.0);
+    }
+  }
+}
+
 // Seeks that take time, as on videos whose key frames lie far apart (x264 puts one every 250
 // frames): each exact seek decodes from the key frame before the time sought.
 constexpr double SEEK_FIXED = 0.02;
@@ -668,6 +701,45 @@ TEST(PlaybackLoop, ASeekUnderWayIsNotAnsweredByAnotherAndThePictureCatchesUpWith
     EXPECT_LE(l.player.SeekCount() - seeksBefore, 1) << "seeks after the Space replay's";
     EXPECT_GE(settled, 0) << "the picture never caught up with the sound";
     EXPECT_LE(settled, 0.6);
+  }
+}
+
+TEST(PlaybackLoop, AfterAJumpTheSoundWaitsForTheVideosFrameAndBothStartTogether) {
+  // Space 6 s past a key frame. Decoding at 40 s a second the seek takes 0.17 s: the sound
+  // waits for it (the loop sees it done on the tick at 210 ms; the sound has moved by the next).
+  // At 10 s a second it takes 0.62 s, longer than the sound waits (400 ms from the tick at 42):
+  // the frame lands 158 ms late, and the loop seeks ahead, each seek landing closer.
+  const struct {
+    double decoding;
+    int64_t started;  ///< the tick by which the sound has moved, ms
+    int seeks;
+  } cases[] = {{DECODING, 252, 2}, {DECODING / 4, 504, 5}};
+  for (bool pitch : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::to_string(pitch) + " " + std::to_string(c.decoding));
+      Loop l;
+      l.st.Ctrl.CheckBoxSoundStyle = pitch;
+      l.player.SetSeekCost(SEEK_FIXED, KEY_FRAMES, c.decoding);
+      l.Timeline({{3600, 4400}});
+      l.Point(640, 275);  // over the video, still
+      l.st.PrevMouseX = 640;
+      l.st.PrevMouseY = 275;
+      l.st.PlayPos = 37000;
+      RefreshEdge(l.st);
+      PressKey(l.st, Key::Space, [&](const EditorState&) { SeekBoth(l.st, l.dev); });
+      int64_t started = -1;
+      for (int64_t t = 42; t <= 4200; t += 42) {
+        l.Tick();
+        if (started < 0 && l.SoundMs() > 36000) started = t;
+        if (started < 0) {
+          EXPECT_EQ(l.st.PlayPos, 36000) << t;
+        }
+      }
+      EXPECT_EQ(started, c.started);
+      EXPECT_LE(std::abs(l.player.ShownPosition() * 1000 - l.SoundMs()), 2 * l.st.FrameStep);
+      // The fixture's, the Space's and, after a seek longer than the wait, a few of the loop's.
+      EXPECT_LE(l.player.SeekCount(), c.seeks) << l.player.SeekCount();
+    }
   }
 }
 
