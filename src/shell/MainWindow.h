@@ -123,6 +123,9 @@ class TForm1 : public QWidget {
   void Tell(const std::string& text);
   /// A device failed while editing: editing ends and the user is told why.
   void MediaFailed(const std::string& why);
+  /// The WAV file was cut under the sound while editing (`why` says so, naming it): editing ends,
+  /// the pending edits written, the video is shown as not ready, and the user is told.
+  void SoundFileChanged(const std::string& why);
   std::string ChooseFile(const std::string& title, const std::string& filter);
   void StartPreparation(const std::string& video);
   void PreparationProgress(const std::string& label, int position);
@@ -151,6 +154,7 @@ class TForm1 : public QWidget {
   /// Paints the lower panel again while the pointer is outside the window (FormPaint starts it).
   QTimer Timer4refresh;
   std::chrono::steady_clock::time_point m_stateWritten;
+  std::string m_lastTold;                 ///< the last message shown, for the state file
   std::unique_ptr<EditingInput> m_input;  // last: it reports to the state and the devices
 };
 
