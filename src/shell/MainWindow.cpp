@@ -710,7 +710,7 @@ void TForm1::ImageReadyGoClick() {
 void TForm1::EditingTick() {
   if (!m_media.MediaPlayer || !m_media.SoundBuffer) return;
   if (const std::string cut = m_media.SoundBuffer->SourceProblem(); !cut.empty()) {
-    SoundFileChanged(cut);
+    LeaveAfterTick([this, cut] { SoundFileChanged(cut); });
     return;
   }
   static const SteadyClock clock;
@@ -733,11 +733,19 @@ void TForm1::EditingTick() {
   try {
     Timer2GetMouseXYTimer(m_st, dev, facts);
   } catch (const MediaError& e) {
-    MediaFailed(e.what());
+    LeaveAfterTick([this, why = std::string(e.what())] { MediaFailed(why); });
     return;
   }
   m_input->ShowState();
   WriteStateFile();
+}
+
+void TForm1::LeaveAfterTick(std::function<void()> leave) {
+  // Leaving editing releases the loop's timer, which must not happen inside its own tick.
+  m_loop->Stop();
+  QTimer::singleShot(0, this, [this, leave = std::move(leave)] {
+    if (m_st.ReadyState == 2) leave();
+  });
 }
 
 void TForm1::PaintBoxBackClick() { LeaveEditing(); }

@@ -136,6 +136,9 @@ class TForm1 : public QWidget {
   void RunTool(const std::function<void()>& tool);
   void LeaveEditing();
   void EditingTick();
+  /// Stops the playback loop's ticks and calls `leave` (which leaves editing) once the tick
+  /// under way has returned, unless editing has ended by then.
+  void LeaveAfterTick(std::function<void()> leave);
   QSize OuterMinimum(Size outer) const;
 
   WindowOptions m_options;
