@@ -723,7 +723,7 @@ class AddressSpaceLimit {
     getrlimit(RLIMIT_AS, &m_old);
     std::ifstream statm("/proc/self/statm");  // its first field: the pages taken now
     unsigned long long pages = 0;
-    statm >> pages;
+    if (!(statm >> pages)) return;  // a system that cannot tell: no limit
     rlimit limit = m_old;
     limit.rlim_cur = std::min<rlim_t>(rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + extraBytes,
                                       m_old.rlim_max);

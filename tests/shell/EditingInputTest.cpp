@@ -672,6 +672,7 @@ TEST(EditingInput, ADeviceThatFailsInASeekEndsEditingWithAMessage) {
   EXPECT_FALSE(t.w->Input()->Started());
 }
 
+#ifndef _WIN32  // a mapped file cannot be cut there
 TEST(EditingInput, AWavCutWhileEditingEndsEditingWithTheEditsSavedAndTheUserTold) {
   // Another program cuts the WAV to 1 MB while an edit waits for the autosave.
   EditingWindow t(0, /*enter=*/false);
@@ -707,6 +708,7 @@ TEST(EditingInput, AWavCutWhileEditingEndsEditingWithTheEditsSavedAndTheUserTold
   ASSERT_EQ(t.messages.size(), 2u);
   EXPECT_TRUE(t.messages[1].starts_with(wav + "\n声音文件与波形文件")) << t.messages[1];
 }
+#endif
 
 }  // namespace
 }  // namespace tamsel
