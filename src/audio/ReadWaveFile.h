@@ -20,6 +20,13 @@ struct WAVEFORMATEX {
 #pragma pack(pop)
 static_assert(sizeof(WAVEFORMATEX) == 18);
 
+/// The sound the editor plays: SDL's audio takes up to 8 channels, and no sound output plays
+/// faster than 384 kHz. Below 100 Hz a 1/100-s slot would hold no sample at all. A header that
+/// claims more is refused before anything is sized from it.
+inline constexpr uint16_t MAX_WAVE_CHANNELS = 8;
+inline constexpr uint32_t MIN_WAVE_RATE = 100;
+inline constexpr uint32_t MAX_WAVE_RATE = 384000;
+
 /// A minimal RIFF/WAVE reader: finds the fmt and data chunks, then reads the sample bytes in
 /// order from the first one.
 class TReadWaveFile {

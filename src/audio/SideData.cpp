@@ -171,14 +171,17 @@ bool LoadSideData(EditorState& st) {
 
 bool PlayableWaveFormat(const WAVEFORMATEX& format) {
   return format.wFormatTag == 1 && format.wBitsPerSample == 16 && format.nChannels >= 1 &&
-         format.nSamplesPerSec >= 100;
+         format.nChannels <= MAX_WAVE_CHANNELS && format.nSamplesPerSec >= MIN_WAVE_RATE &&
+         format.nSamplesPerSec <= MAX_WAVE_RATE;
 }
 
 std::string UnknownWaveFormatMessage(const std::string& wavFileName, const WAVEFORMATEX& format) {
   std::string text = wavFileName + "\r" + "WAV文件格式不认识。\r\r只接受PCM格式的WAV文件";
   if (format.wFormatTag == 1) {
     // PCM, but not what the sound output plays: say what the file has.
-    text += "（16位采样；这个文件是" + std::to_string(format.wBitsPerSample) + "位、" +
+    text += "（16位采样，1至" + std::to_string(MAX_WAVE_CHANNELS) + "个声道，" +
+            std::to_string(MIN_WAVE_RATE) + "至" + std::to_string(MAX_WAVE_RATE) +
+            "Hz；这个文件是" + std::to_string(format.wBitsPerSample) + "位、" +
             std::to_string(format.nChannels) + "声道、" + std::to_string(format.nSamplesPerSec) +
             "Hz）";
   }

@@ -35,11 +35,12 @@ bool ReadSpeechScores(EditorState& st, std::vector<uint8_t>& begin, std::vector<
 bool LoadSideData(EditorState& st);
 
 /// The message for a WAV file the sound output cannot play: the file, then "WAV文件格式不认识。"
-/// and what is accepted.
+/// and what is accepted (for a PCM file, also what it has).
 std::string UnknownWaveFormatMessage(const std::string& wavFileName, const WAVEFORMATEX& format);
 
-/// Whether the sound output can play a WAV of this format: PCM with 16-bit samples, 1 to 8
-/// channels and a sample rate of at least 100 Hz (one sample per slot).
+/// Whether the sound output can play a WAV of this format: PCM with 16-bit samples,
+/// 1 to MAX_WAVE_CHANNELS channels and a sample rate from MIN_WAVE_RATE (one sample per slot) to
+/// MAX_WAVE_RATE.
 bool PlayableWaveFormat(const WAVEFORMATEX& format);
 
 }  // namespace tamsel

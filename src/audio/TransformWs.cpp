@@ -30,6 +30,7 @@
 #include "ChildProcess.h"
 #include "FileIo.h"
 #include "Prefault.h"
+#include "SideData.h"
 
 
 namespace tamsel {
@@ -414,6 +415,16 @@ void ReadValues(std::FILE* f, const std::string& path, int64_t first, size_t cou
   SwapToNative(dest, count);
 }
 
+/// `buffer` with room for `values` values, grown when a read needs more: buffers are sized by
+/// the reads, which never reach past what the file holds.
+int16_t* Room(std::vector<int16_t>& buffer, int64_t values) {
+  if (int64_t(buffer.size()) < values) {
+    ReservePrefaulted(buffer, size_t(values));
+    buffer.resize(size_t(values));
+  }
+  return buffer.data();
+}
+
 }  // namespace
 
 /// The builder's work on the samples, done slot by slot in file order so that it can run
@@ -429,10 +440,10 @@ class WsSampleWork {
       : m_g(g),
         m_p(std::clamp(autoVolLevel, 0, 5)),
         m_tmpPath(std::move(tmpPath)) {
-    // Reading blocks are whole slots, so every slot is looked at in one piece.
+    // Reading blocks are whole slots, so every slot is looked at in one piece. The buffer
+    // grows as reads need it (Room), so that it follows what the file holds.
     m_blockSlots = std::max<int64_t>(int64_t(blockBytes / 2) / g.slotValues, 1);
-    ReservePrefaulted(m_block, size_t(m_blockSlots * g.slotValues));
-    m_block.resize(m_block.capacity());
+    m_blockValues = m_blockSlots * g.slotValues;
     m_outValue = g.FirstValue();
   }
 
@@ -605,9 +616,7 @@ class WsSampleWork {
             File own = OpenForReading(path);
             if (!own) throw FileError(path, "无法打开文件：" + Reason(errno));
             std::vector<int16_t> block;
-            ReservePrefaulted(block, m_block.size());
-            block.resize(m_block.size());
-            ScanRange(own.get(), path, mid, to, block.data(), [](int64_t) {});
+            ScanRange(own.get(), path, mid, to, block, [](int64_t) {});
           } catch (...) {
             helperError = std::current_exception();
           }
@@ -621,21 +630,22 @@ class WsSampleWork {
     const auto report = [&](int64_t done) {
       if (progress) progress->Raise(66 + (2 * std::min(from + pace * (done - from), to)) / n);
     };
-    ScanRange(f, path, from, mid, m_block.data(), report);
+    ScanRange(f, path, from, mid, m_block, report);
     if (helper.joinable()) helper.join();
     if (helperError) std::rethrow_exception(helperError);
     m_scanned = to;
   }
 
-  /// Scans slots [from, to) through `block`, calling `done` with the slots scanned so far.
+  /// Scans slots [from, to) through `buffer`, calling `done` with the slots scanned so far.
   template <typename Done>
   void ScanRange(std::FILE* f, const std::string& path, int64_t from, int64_t to,
-                 int16_t* block, const Done& done) {
+                 std::vector<int16_t>& buffer, const Done& done) {
     const int64_t values = m_g.slotValues;
     const int64_t stride = PEAK_FRAME_STEP * m_g.channels;
     const bool stereo = m_g.channels == 2;
     for (int64_t at = from; at < to;) {
       const int64_t slots = std::min(to - at, m_blockSlots);
+      int16_t* block = Room(buffer, slots * values);
       ReadValues(f, path, m_g.FirstValue() + at * values, size_t(slots * values), block);
       for (int64_t s = 0; s < slots; ++s) {
         const int16_t* p = block + s * values;
@@ -678,8 +688,9 @@ class WsSampleWork {
       const int64_t begin = m_g.FirstValue() + h * m_g.slotValues;
       const int64_t count = std::clamp<int64_t>(adjustEnd - begin, 0, m_g.slotValues);
       if (count > 1 && Scaled(m_loudest[h], m_gains[h]) / 100 >= CLIP_HUNDREDS) {
-        ReadValues(f, path, begin, size_t(count), m_block.data());
-        ProtectPiece(m_block.data(), size_t(count - 1), m_gains, h);
+        int16_t* values = Room(m_block, count);
+        ReadValues(f, path, begin, size_t(count), values);
+        ProtectPiece(values, size_t(count - 1), m_gains, h);
       }
       if (progress) progress->Raise(lastAdjusted > 0 ? 71 + (15 * h) / lastAdjusted : 71);
     }
@@ -707,14 +718,15 @@ class WsSampleWork {
     if (!SeekTo(f, m_outValue * 2)) throw FileError(path, "读取文件出错：" + Reason(errno));
     while (m_outValue < to) {
       ThrowIfCancelled(m_cancel);
-      const size_t want = size_t(std::min<int64_t>(to - m_outValue, int64_t(m_block.size())));
-      const size_t bytes = ReadSome(f, m_block.data(), want * 2, path);
+      const int64_t want = std::min(to - m_outValue, m_blockValues);
+      int16_t* block = Room(m_block, want);
+      const size_t bytes = ReadSome(f, block, size_t(want) * 2, path);
       if (bytes == 0) break;
       const int64_t end = m_outValue + int64_t(bytes / 2);
       int64_t from = m_outValue;
       const int64_t scaleTo = std::min(end, adjustEnd);
       if (from < scaleTo) {
-        int16_t* values = m_block.data();
+        int16_t* values = block;
         SwapToNative(values, size_t(scaleTo - from));
         while (from < scaleTo) {
           const int64_t h = (from - first) / m_g.slotValues;
@@ -728,7 +740,7 @@ class WsSampleWork {
         }
         SwapToNative(values, size_t(scaleTo - m_outValue));
       }
-      Put(m_block.data(), bytes, path);
+      Put(block, bytes, path);
       m_outValue = end;
       if (bytes % 2 != 0) break;  // an odd last byte: the end of the file
     }
@@ -823,7 +835,8 @@ class WsSampleWork {
   std::string m_tmpPath;  ///< the name the adjusted copy would like
   OwnTempFile m_copy;      ///< the adjusted copy, once made
   int64_t m_blockSlots = 1;
-  std::vector<int16_t> m_block;
+  int64_t m_blockValues = 1;       ///< the most values a read takes in at once
+  std::vector<int16_t> m_block;    ///< as large as the largest read so far
   std::vector<int32_t> m_peaks;    ///< two per scanned slot
   std::vector<int32_t> m_loudest;  ///< per scanned slot
   std::vector<float> m_gains;      ///< per slot whose block levels are final
@@ -835,6 +848,70 @@ class WsSampleWork {
 };
 
 namespace {
+
+/// The format record of a header in the canonical layout (the fmt body at byte 20).
+WAVEFORMATEX HeaderFormat(const unsigned char* h) {
+  WAVEFORMATEX f;
+  f.wFormatTag = Le16(h + 20);
+  f.nChannels = Le16(h + 22);
+  f.nSamplesPerSec = Le32(h + 24);
+  f.nAvgBytesPerSec = Le32(h + 28);
+  f.nBlockAlign = Le16(h + 32);
+  f.wBitsPerSample = Le16(h + 34);
+  return f;
+}
+
+/// Where the slots of a header in the canonical layout lie.
+Geometry HeaderGeometry(const unsigned char* h) {
+  Geometry g;
+  g.headerBytes = Le32(h + 16) == 18 ? 46 : 44;
+  g.channels = Le16(h + 22);
+  g.slotSamples = Le32(h + 24) / 100;
+  g.slotValues = g.slotSamples * g.channels;
+  return g;
+}
+
+/// Whether CheckHeader accepts the header, without a word.
+bool AcceptedHeader(const unsigned char* h) {
+  const uint32_t fmtSize = Le32(h + 16);
+  return std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "WAVE", 4) == 0 &&
+         std::memcmp(h + 12, "fmt ", 4) == 0 && (fmtSize == 16 || fmtSize == 18) &&
+         Le32(h + 24) % 100 == 0 && PlayableWaveFormat(HeaderFormat(h));
+}
+
+/// Finds the sound data of the file whose header is `head`: right behind the header in the
+/// canonical layout, else by walking the chunks (a LIST chunk stands before the samples, as many
+/// converters write it), as the player reads it. Sets where it starts (g.headerBytes) and the
+/// data chunk's size; false when there is none.
+bool LocateData(std::FILE* f, const std::string& path, const unsigned char* head, Geometry& g,
+                int64_t& dataSize) {
+  dataSize = Le32(head + g.headerBytes - 4);
+  if (std::memcmp(head + g.headerBytes - 8, "data", 4) == 0) return true;
+  unsigned char chunk[8];
+  for (int64_t pos = 12;;) {
+    if (!SeekTo(f, pos) || ReadSome(f, chunk, 8, path) != 8) return false;
+    const int64_t size = Le32(chunk + 4);
+    if (std::memcmp(chunk, "data", 4) == 0) {
+      g.headerBytes = pos + 8;
+      dataSize = size;
+      return true;
+    }
+    pos += 8 + size + (size & 1);
+  }
+}
+
+/// The size of the open file.
+int64_t FileEnd(std::FILE* f, const std::string& path) {
+  if (!SeekTo(f, 0, SEEK_END)) throw FileError(path, "读取文件出错：" + Reason(errno));
+  const int64_t size = TellPos(f);
+  if (size < 0) throw FileError(path, "读取文件出错：" + Reason(errno));
+  return size;
+}
+
+/// Bytes of sound a file of `fileSize` bytes holds of the `dataSize` its data chunk promises.
+int64_t HeldBytes(const Geometry& g, int64_t dataSize, int64_t fileSize) {
+  return std::min(dataSize, std::max<int64_t>(fileSize - g.headerBytes, 0));
+}
 
 /// Checks the header; on a refusal tells why and returns false.
 bool CheckHeader(EditorState& st, const unsigned char* h) {
@@ -861,21 +938,20 @@ bool CheckHeader(EditorState& st, const unsigned char* h) {
   // Below 100 Hz a slot would hold no sample at all.
   if (rate < 100) return refuse("\r", "的采样率太低，至少要100Hz。");
   if (st.WavChannels == 0) return refuse("\r", "没有声道，请重新转换。");
+  // Sound that no output can play is refused before anything is sized from the header: a few
+  // bytes can claim thousands of channels at gigahertz rates, a slot of which runs to terabytes.
+  const WAVEFORMATEX format = HeaderFormat(h);
+  if (!PlayableWaveFormat(format)) {
+    st.Tell(UnknownWaveFormatMessage(path, format));
+    return false;
+  }
   return true;
 }
 
 /// Whether the converter is writing a layout that can be followed, and where its slots lie.
 bool FollowableHeader(const unsigned char* h, Geometry& g) {
-  const uint32_t fmtSize = Le32(h + 16);
-  const uint32_t rate = Le32(h + 24);
-  g.headerBytes = fmtSize == 18 ? 46 : 44;
-  g.channels = Le16(h + 22);
-  g.slotSamples = rate / 100;
-  g.slotValues = g.slotSamples * g.channels;
-  return std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "WAVE", 4) == 0 &&
-         std::memcmp(h + 12, "fmt ", 4) == 0 && (fmtSize == 16 || fmtSize == 18) &&
-         Le16(h + 20) == 1 && Le16(h + 34) == 16 && rate % 100 == 0 && rate >= 100 &&
-         g.channels > 0 && std::memcmp(h + g.headerBytes - 8, "data", 4) == 0;
+  g = HeaderGeometry(h);
+  return AcceptedHeader(h) && std::memcmp(h + g.headerBytes - 8, "data", 4) == 0;
 }
 
 bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* followed,
@@ -890,44 +966,22 @@ bool Build(EditorState& st, Progress& progress, size_t blockBytes, WsFollower* f
   unsigned char head[46] = {};
   ReadSome(wav.get(), head, sizeof head, path);
   if (!CheckHeader(st, head)) return false;
-  const bool fmt18 = Le32(head + 16) == 18;
   st.WavFileSize = int64_t(Le32(head + 4)) + 8;
   st.SamplesPerSlot = static_cast<int32_t>(Le32(head + 24) / 100);
 
   if (SideFilesReady(st)) return true;
   if (!SideFileNamesUsable(st)) return false;
 
-  Geometry g;
-  g.headerBytes = fmt18 ? 46 : 44;
-  g.channels = st.WavChannels;
-  g.slotSamples = st.SamplesPerSlot;
-  g.slotValues = g.slotSamples * g.channels;
-  int64_t dataSize = Le32(head + g.headerBytes - 4);
-  if (std::memcmp(head + g.headerBytes - 8, "data", 4) != 0) {
-    // Not the canonical layout (a LIST chunk stands before the samples, as many converters
-    // write it): the sound data is found by walking the chunks, as the player reads it.
-    int64_t pos = 12;
-    unsigned char chunk[8];
-    for (;;) {
-      if (!SeekTo(wav.get(), pos) || ReadSome(wav.get(), chunk, 8, path) != 8) {
-        st.Tell(path + "\r" + "找不到声音数据（data块），请重新转换。");
-        return false;
-      }
-      const int64_t size = Le32(chunk + 4);
-      if (std::memcmp(chunk, "data", 4) == 0) {
-        g.headerBytes = pos + 8;
-        dataSize = size;
-        break;
-      }
-      pos += 8 + size + (size & 1);
-    }
+  Geometry g = HeaderGeometry(head);
+  int64_t dataSize = 0;
+  if (!LocateData(wav.get(), path, head, g, dataSize)) {
+    st.Tell(path + "\r" + "找不到声音数据（data块），请重新转换。");
+    return false;
   }
   st.WavDataSize = dataSize;
-  if (!SeekTo(wav.get(), 0, SEEK_END)) throw FileError(path, "读取文件出错：" + Reason(errno));
-  const int64_t fileSize = TellPos(wav.get());
-  if (fileSize < 0) throw FileError(path, "读取文件出错：" + Reason(errno));
+  const int64_t fileSize = FileEnd(wav.get(), path);
   // A file that ends early is taken as far as it goes.
-  const int64_t data = std::min(dataSize, std::max<int64_t>(fileSize - g.headerBytes, 0));
+  const int64_t data = HeldBytes(g, dataSize, fileSize);
   Extent x;
   x.dataBytes = data;
   x.slotCount = data / (g.slotValues * 2);
@@ -1157,10 +1211,31 @@ std::unique_ptr<WsSampleWork> WsFollower::TakeWork() { return std::move(m_work);
 
 int64_t WsFollower::AdjustedBytes() const { return m_work ? m_work->AdjustedBytes() : 0; }
 
+std::optional<WavExtent> ReadWavExtent(const std::string& path) {
+  try {
+    File wav = OpenForReading(path);
+    if (!wav) return std::nullopt;
+    unsigned char head[46] = {};
+    ReadSome(wav.get(), head, sizeof head, path);
+    if (!AcceptedHeader(head)) return std::nullopt;
+    Geometry g = HeaderGeometry(head);
+    WavExtent x;
+    if (!LocateData(wav.get(), path, head, g, x.promisedBytes)) return std::nullopt;
+    x.heldBytes = HeldBytes(g, x.promisedBytes, FileEnd(wav.get(), path));
+    x.slots = x.heldBytes / (g.slotValues * 2);
+    return x;
+  } catch (const FileError&) {
+    return std::nullopt;
+  }
+}
+
 bool SideFilesReady(const EditorState& st) {
   const auto ws = RegularFileSize(st.WsFileName);
   const auto ai = RegularFileSize(st.AiFileName);
   if (!ws || !ai || *ws != *ai || *ws % 2 != 0) return false;
+  // Made from another sound: the WAV file was cut or replaced since.
+  const std::optional<WavExtent> sound = ReadWavExtent(st.WavFileName);
+  if (sound && uint64_t(2 * sound->slots) != *ws) return false;
   try {
     File wav = OpenForReading(st.WavFileName);
     if (!wav || !SeekTo(wav.get(), 0, SEEK_END)) return true;  // nothing that says otherwise
@@ -1182,7 +1257,8 @@ bool SideFileNamesUsable(EditorState& st) {
     }
     st.Tell(*name + "\r" +
             (std::filesystem::is_symlink(status)
-                 ? "是符号链接。不会通过链接读写，也不会替换它；请把它换成普通文件或删掉，再重新打开视频。"
+                 ? "是符号链接。不会通过链接读写，也不会替换它；请把它换成普通文件或删掉，再重新打"
+                   "开视频。"
                  : "不是普通文件，无法使用；请删掉或改名后再重新打开视频。"));
     return false;
   }

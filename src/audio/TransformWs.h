@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -83,10 +84,23 @@ bool TransformWs(EditorState& st, const ProgressFn& progress,
                  size_t blockBytes = TRANSFORM_WS_BLOCK_BYTES, WsFollower* followed = nullptr,
                  const CancelFlag* cancel = nullptr);
 
+/// The sound of a WAV file as the builder finds it.
+struct WavExtent {
+  int64_t slots = 0;          ///< whole 1/100-s slots of sound the file holds
+  int64_t heldBytes = 0;      ///< bytes of sound the file holds
+  int64_t promisedBytes = 0;  ///< bytes of sound its data chunk says it holds
+};
+
+/// How much sound the WAV file at `path` holds, as TransformWs counts it; nothing when it cannot
+/// be read or TransformWs would refuse it. Tells nothing.
+std::optional<WavExtent> ReadWavExtent(const std::string& path);
+
 /// Whether the .ws and .ai files are in place and belong together: regular files (not links)
-/// of the same even size and, when the WAV file carries the level mark that the level control
-/// leaves in a file it adjusted, equal to the side files kept in that mark. Side files that are
-/// not ready are made anew (or put back from the mark) by TransformWs.
+/// of the same even size, one pair of bytes for every slot of the WAV file (side files made
+/// from another sound, a WAV cut or replaced since, are not ready) and, when the WAV file
+/// carries the level mark that the level control leaves in a file it adjusted, equal to the
+/// side files kept in that mark. Side files that are not ready are made anew (or put back from
+/// the mark) by TransformWs.
 bool SideFilesReady(const EditorState& st);
 
 /// Whether the names of the .wav, .ws and .ai files are free or hold regular files. A link or

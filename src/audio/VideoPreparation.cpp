@@ -145,6 +145,23 @@ bool ExtractSound(EditorState& st, int64_t seconds, const ProgressFn& progress,
   return true;
 }
 
+/// What to tell once the side files are made anew from a WAV file cut shorter than its header
+/// says, which they no longer fitted: they were made from sound it no longer holds (another
+/// program cut it, perhaps while it was being played). "" for any other WAV file.
+std::string CutSoundNotice(const EditorState& st) {
+  const auto ws = FileSizeOf(st.WsFileName);
+  const std::optional<WavExtent> sound = ReadWavExtent(st.WavFileName);
+  if (!ws || !sound || sound->heldBytes >= sound->promisedBytes ||
+      uint64_t(2 * sound->slots) == *ws) {
+    return "";
+  }
+  return st.WavFileName + "\r" + "声音文件比它的文件头所说的短（应有" +
+         std::to_string(sound->promisedBytes) + "字节声音，只有" +
+         std::to_string(sound->heldBytes) +
+         "字节），也许在使用中被截短了。波形和语音数据已按剩下的声音重新生成。\r"
+         "要找回完整的声音，请删掉这个文件，再重新打开视频。";
+}
+
 }  // namespace
 
 const std::array<ConverterVariant, 18>& ConverterVariants() {
@@ -292,6 +309,7 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo, const Progr
   }
 
   if (!SideFilesReady(st)) {
+    const std::string cut = CutSoundNotice(st);
     progress("WAV转WS……", 66);
     if (!TransformWs(st, progress, TRANSFORM_WS_BLOCK_BYTES, follower ? &*follower : nullptr,
                      cancel)) {
@@ -299,6 +317,7 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo, const Progr
       CheckFileReady(st);
       return false;
     }
+    if (!cut.empty()) st.Tell(cut);
   }
   KillPoint("ai-written");
   if (cancelled()) return false;

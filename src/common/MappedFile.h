@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tamsel {
@@ -10,8 +11,11 @@ namespace tamsel {
 /// whole sound track costs address space, not memory. The view stays valid after the file is
 /// renamed or replaced (it holds the file itself, not its name).
 ///
-/// Debt: on POSIX systems a file cut shorter by another program while it is mapped makes a
-/// read of the lost pages fail with SIGBUS; our own files are replaced by rename, never cut.
+/// Our own files are replaced by rename, never cut, but another program may cut a mapped file
+/// shorter. On POSIX systems a read of the lost pages would end the program with SIGBUS; here a
+/// handler of SIGBUS, installed with the first view, maps zero pages in their place instead, so
+/// that they read as silence on any thread, and ShrunkTo tells that the file was cut. (Windows
+/// does not let a mapped file be cut.)
 class MappedFile {
  public:
   /// An empty view: no data, size 0.
@@ -30,6 +34,14 @@ class MappedFile {
   const unsigned char* Data() const { return m_data; }
   /// Bytes in the view.
   uint64_t Size() const { return m_size; }
+  /// The file's path as given, and its size when it was mapped.
+  const std::string& Path() const { return m_path; }
+  uint64_t FileSize() const { return m_fileSize; }
+
+  /// When the file no longer holds the whole view, cut shorter by another program: its size
+  /// now (the lost part of the view reads as zeros). Nothing while it holds the view, and for
+  /// an empty view. One system call; any thread.
+  std::optional<uint64_t> ShrunkTo() const;
 
  private:
   void Unmap();
@@ -38,6 +50,11 @@ class MappedFile {
   uint64_t m_size = 0;
   void* m_base = nullptr;  ///< start of the system's mapping: `offset` rounded down to a page
   uint64_t m_mappedBytes = 0;
+  std::string m_path;
+  uint64_t m_fileSize = 0;
+  uint64_t m_viewEnd = 0;  ///< where the view ends in the file
+  int m_fd = -1;           ///< the file, kept open to tell its size (POSIX)
+  int m_guard = -1;        ///< the view's entry in the SIGBUS handler's table; -1 for none
 };
 
 }  // namespace tamsel

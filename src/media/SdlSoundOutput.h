@@ -33,6 +33,7 @@ class SdlSoundOutput : public SoundOutput {
   void Stop() override { m_buffer->Stop(); }
   void SetFrequency(int64_t samplesPerSecond) override { m_buffer->SetFrequency(samplesPerSecond); }
   bool Playing() const override { return m_buffer->Playing(); }
+  std::string SourceProblem() const override { return m_buffer->SourceProblem(); }
 
   /// Whether a device plays the sound.
   bool HasDevice() const { return m_device != 0; }

@@ -97,6 +97,11 @@ class SoundOutput {
   virtual void SetFrequency(int64_t samplesPerSecond) = 0;
   /// Whether the sound is playing (started and not stopped, not yet at the end when once).
   virtual bool Playing() const = 0;
+  /// Why the sound can no longer be played as it was when the output was made, as a message
+  /// that begins with the WAV file's path: another program cut the file shorter (the part cut
+  /// off plays as silence). "" while all is well, and from outputs that hold no file. Cheap
+  /// enough for every tick of the playback loop.
+  virtual std::string SourceProblem() const { return ""; }
 };
 
 }  // namespace tamsel

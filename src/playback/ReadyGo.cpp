@@ -7,6 +7,8 @@
 #include "FileIo.h"
 #include "PlaybackLoop.h"
 #include "SideData.h"
+#include "TimeText.h"
+#include "VideoPreparation.h"
 
 namespace tamsel {
 
@@ -39,6 +41,23 @@ void ForgetMediaFacts(EditorState& st) {
   st.ScrollBarPlayPost = ScrollBarState{};
 }
 
+/// Whether the WAV holds as many slots of sound as the loaded waveform shows; when not (the WAV
+/// was cut or replaced since the side files were made from it), tells so, naming both files.
+bool SoundFitsWaveform(EditorState& st, const TReadWaveFile& wave) {
+  const WAVEFORMATEX& format = wave.Format();
+  const int64_t slotBytes = int64_t(format.nSamplesPerSec / 100) * format.nChannels * 2;
+  const int64_t sound = HeldSoundBytes(st.WavFileName, wave) / slotBytes;
+  const int64_t shown = int64_t(st.WsData.size() / 2) - int64_t(WS_MARGIN);
+  if (sound == shown) return true;
+  const auto length = [](int64_t slots) {
+    return IntToTimeAssStr(static_cast<int32_t>(std::clamp<int64_t>(slots, 0, MAX_TIME)));
+  };
+  st.Tell(st.WavFileName + "\r" + "声音文件与波形文件" + st.WsFileName + "不符（声音长" +
+          length(sound) + "，波形长" + length(shown) +
+          "），也许声音文件在准备之后被改动或截短了。\r请重新打开视频，重新准备。");
+  return false;
+}
+
 }  // namespace
 
 int64_t HeldSoundBytes(const std::string& wavPath, const TReadWaveFile& wave) {
@@ -60,6 +79,11 @@ bool ReadyGo(EditorState& st, EditingMedia& media, MediaFactory& factory,
   if (!PlayableWaveFormat(media.WaveFile->Format())) {
     st.Tell(UnknownWaveFormatMessage(st.WavFileName, media.WaveFile->Format()));
     media.WaveFile.reset();
+    return false;
+  }
+  if (!SoundFitsWaveform(st, *media.WaveFile)) {
+    media.WaveFile.reset();
+    CheckFileReady(st);  // the side files no longer fit: not ready
     return false;
   }
   Call(window.startScreenOff);

@@ -64,7 +64,10 @@ struct ReadyGoWindow {
 /// The click on the ready picture. Does nothing unless the video, its .wav, .ws and .ai files
 /// and the subtitle file all exist. Loads the side files (LoadSideData; a failure is told,
 /// naming the file, and the start screen stays), checks the WAV ("WAV文件格式不认识。..."
-/// for one the sound output cannot play; the start screen stays), makes the video player and
+/// for one the sound output cannot play; the start screen stays), checks that the WAV holds
+/// as much sound as the waveform shows (when it does not, it was cut or replaced since the side
+/// files were made: told, naming both files, and the video shown as not ready by
+/// CheckFileReady; the start screen stays), makes the video player and
 /// the sound output through `factory` and starts them, and goes to the start position
 /// (GoToStartPosition). Resets the media facts the playback loop learns anew (the length, the
 /// frame rate, the position bar) and the autosave countdown. True when editing has begun.

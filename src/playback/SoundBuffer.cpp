@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "FileIo.h"
 #include "ReadyGo.h"  // HeldSoundBytes
@@ -35,7 +36,15 @@ std::string SoundBuffer::FormatProblem(const WAVEFORMATEX& format) {
     return "只能播放16位的声音，这个文件是" + std::to_string(format.wBitsPerSample) + "位的";
   }
   if (format.nChannels == 0) return "声道数为0";
+  if (format.nChannels > MAX_WAVE_CHANNELS) {
+    return "最多只能播放" + std::to_string(MAX_WAVE_CHANNELS) + "个声道，这个文件有" +
+           std::to_string(format.nChannels) + "个";
+  }
   if (format.nSamplesPerSec == 0) return "采样率为0";
+  if (format.nSamplesPerSec > MAX_WAVE_RATE) {
+    return "采样率最高只能是" + std::to_string(MAX_WAVE_RATE) + "Hz，这个文件是" +
+           std::to_string(format.nSamplesPerSec) + "Hz";
+  }
   return "";
 }
 
@@ -175,6 +184,13 @@ bool SoundBuffer::Playing() const {
   std::lock_guard lock(m_lock);
   CatchUp();
   return m_mode != Mode::Stopped;
+}
+
+std::string SoundBuffer::SourceProblem() const {
+  const std::optional<uint64_t> now = m_pcm.ShrunkTo();
+  if (!now) return "";
+  return m_pcm.Path() + "\r" + "声音文件在播放时被截短了（原有" + std::to_string(m_pcm.FileSize()) +
+         "字节，现在只有" + std::to_string(*now) + "字节），截掉的声音无法再播放。";
 }
 
 void SoundBuffer::RunOnClock(const Clock* clock) {

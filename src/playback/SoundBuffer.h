@@ -33,8 +33,8 @@ class SoundBuffer : public SoundOutput {
   /// of that length running on the steady clock, and `problem` names the file and says why.
   static std::unique_ptr<SoundBuffer> MapWave(const std::string& path, const TReadWaveFile& wave,
                                               std::string& problem);
-  /// Why `format` cannot be played (in the user's language), or "" when it can: 16-bit PCM, at
-  /// least one channel, a sample rate above 0.
+  /// Why `format` cannot be played (in the user's language), or "" when it can: 16-bit PCM,
+  /// 1 to MAX_WAVE_CHANNELS channels, a sample rate above 0 and at most MAX_WAVE_RATE.
   static std::string FormatProblem(const WAVEFORMATEX& format);
 
   /// Plays `pcm`: 16-bit little-endian samples, interleaved as `format` says. A trailing part
@@ -51,6 +51,9 @@ class SoundBuffer : public SoundOutput {
   void Stop() override;
   void SetFrequency(int64_t samplesPerSecond) override;
   bool Playing() const override;
+  /// Once the WAV file no longer holds all of the sound mapped from it: its path, that it was
+  /// cut and its sizes before and now.
+  std::string SourceProblem() const override;
 
   /// The device's callback: fills `out` with `frames` frames of `deviceChannels` interleaved
   /// samples at `deviceRate` samples per second, played from the cursor, and moves the cursor

@@ -16,6 +16,7 @@
 #include <QTabBar>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -365,6 +366,7 @@ void TForm1::WriteStateFile(bool now) {
   add("Dragging", std::to_string(int{m_st.Dragging}));
   add("MediaLength", std::to_string(m_st.MediaLength));
   add("FrameRate", std::to_string(m_st.FrameRate));
+  add("Told", m_lastTold);  // on one line: the line breaks as spaces
   try {
     WriteFileThroughTemp(path, std::string(path) + ".tmp", text);
   } catch (const FileError&) {
@@ -383,6 +385,10 @@ void TForm1::ShowState() {
 }
 
 void TForm1::Tell(const std::string& text) {
+  m_lastTold = text;
+  std::replace(m_lastTold.begin(), m_lastTold.end(), '\r', ' ');
+  std::replace(m_lastTold.begin(), m_lastTold.end(), '\n', ' ');
+  WriteStateFile(/*now=*/true);
   QString shown = Q(text);
   shown.replace('\r', '\n');
   if (m_options.showMessage) {
@@ -695,6 +701,7 @@ void TForm1::ImageReadyGoClick() {
   }
   if (!entered) {
     LeaveEditing();
+    ShowState();  // a refusal may have found the video no longer ready
     return;
   }
   m_input->Start();
@@ -703,6 +710,10 @@ void TForm1::ImageReadyGoClick() {
 
 void TForm1::EditingTick() {
   if (!m_media.MediaPlayer || !m_media.SoundBuffer) return;
+  if (const std::string cut = m_media.SoundBuffer->SourceProblem(); !cut.empty()) {
+    LeaveAfterTick([this, cut] { SoundFileChanged(cut); });
+    return;
+  }
   static const SteadyClock clock;
   PlaybackDevices dev{*m_media.MediaPlayer, *m_media.SoundBuffer, clock,
                       m_media.WaveFile ? m_media.WaveFile->Format().nSamplesPerSec : 0,
@@ -723,7 +734,7 @@ void TForm1::EditingTick() {
   try {
     Timer2GetMouseXYTimer(m_st, dev, facts);
   } catch (const MediaError& e) {
-    MediaFailed(e.what());
+    LeaveAfterTick([this, why = std::string(e.what())] { MediaFailed(why); });
     return;
   }
   m_input->ShowState();
@@ -748,11 +759,31 @@ void TForm1::WriteTickLog() {
   std::fflush(m_tickLog.get());
 }
 
+void TForm1::LeaveAfterTick(std::function<void()> leave) {
+  // Leaving editing releases the loop's timer, which must not happen inside its own tick.
+  m_loop->Stop();
+  QTimer::singleShot(0, this, [this, leave = std::move(leave)] {
+    if (m_st.ReadyState == 2) leave();
+  });
+}
+
 void TForm1::PaintBoxBackClick() { LeaveEditing(); }
 
 void TForm1::MediaFailed(const std::string& why) {
   LeaveEditing();
   Tell(m_st.VideoFileName + "\r" + why);
+}
+
+void TForm1::SoundFileChanged(const std::string& why) {
+  LeaveEditing();  // writes what the autosave had still to write
+  const bool saved = !m_st.SubDirty;
+  // The waveform was made from the whole sound: the video is to be prepared anew.
+  CheckFileReady(m_st);
+  ShowState();
+  Tell(why + "\r" +
+       (saved ? "编辑已停止，字幕的修改都已保存。"
+              : "编辑已停止。字幕的修改没能保存，仍在内存中。") +
+       "\r要重新提取声音，请删掉这个声音文件，再重新打开视频。");
 }
 
 void TForm1::paintEvent(QPaintEvent* event) {

@@ -128,6 +128,9 @@ class TForm1 : public QWidget {
   void Tell(const std::string& text);
   /// A device failed while editing: editing ends and the user is told why.
   void MediaFailed(const std::string& why);
+  /// The WAV file was cut under the sound while editing (`why` says so, naming it): editing ends,
+  /// the pending edits written, the video is shown as not ready, and the user is told.
+  void SoundFileChanged(const std::string& why);
   std::string ChooseFile(const std::string& title, const std::string& filter);
   void StartPreparation(const std::string& video);
   void PreparationProgress(const std::string& label, int position);
@@ -138,6 +141,9 @@ class TForm1 : public QWidget {
   void RunTool(const std::function<void()>& tool);
   void LeaveEditing();
   void EditingTick();
+  /// Stops the playback loop's ticks and calls `leave` (which leaves editing) once the tick
+  /// under way has returned, unless editing has ended by then.
+  void LeaveAfterTick(std::function<void()> leave);
   QSize OuterMinimum(Size outer) const;
 
   WindowOptions m_options;
@@ -160,6 +166,7 @@ class TForm1 : public QWidget {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
   std::unique_ptr<std::FILE, FileCloser> m_tickLog;
+  std::string m_lastTold;                 ///< the last message shown, for the state file
   std::unique_ptr<EditingInput> m_input;  // last: it reports to the state and the devices
 };
 

@@ -112,17 +112,25 @@ TEST(ReadSpeechScores, BeginScoresAloneForTheAlignment) {
   EXPECT_EQ(std::count(begin.begin(), begin.end(), 0), 509);
 }
 
-TEST(PlayableWaveFormat, SixteenBitPcmOnly) {
+TEST(PlayableWaveFormat, SixteenBitPcmOfAtMostEightChannelsAnd384kHz) {
   const struct {
     WAVEFORMATEX format;
     bool playable;
     bool detail;  ///< the message says what the file has
   } cases[] = {
-      {{1, 2, 48000, 192000, 4, 16, 0}, true, true},   {{1, 1, 100, 200, 2, 16, 0}, true, true},
+      {{1, 2, 48000, 192000, 4, 16, 0}, true, true},
+      {{1, 1, 100, 200, 2, 16, 0}, true, true},
       {{3, 2, 48000, 384000, 8, 32, 0}, false, false},  // float: not PCM
       {{0, 0, 0, 0, 0, 0, 0}, false, false},            // what a file that cannot be opened gives
-      {{1, 2, 48000, 96000, 2, 8, 0}, false, true},    {{1, 0, 48000, 0, 0, 16, 0}, false, true},
+      {{1, 2, 48000, 96000, 2, 8, 0}, false, true},
+      {{1, 0, 48000, 0, 0, 16, 0}, false, true},
       {{1, 1, 99, 198, 2, 16, 0}, false, true},
+      // What the sound output takes at most: 8 channels, 384 kHz.
+      {{1, 8, 48000, 768000, 16, 16, 0}, true, true},
+      {{1, 9, 48000, 864000, 18, 16, 0}, false, true},
+      {{1, 1, 384000, 768000, 2, 16, 0}, true, true},
+      {{1, 1, 384100, 768200, 2, 16, 0}, false, true},
+      {{1, 26626, 3355491200u, 0, 0, 16, 0}, false, true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(PlayableWaveFormat(c.format), c.playable) << c.format.wFormatTag;

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
 #include <random>
 
@@ -14,7 +15,9 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "SideData.h"
 #include "TestSupport.h"
 
 namespace tamsel {
@@ -711,6 +714,83 @@ TEST(TransformWs, RefusedHeadersLeaveEverythingAlone) {
   }
 }
 
+/// Limits how much more address space this process may take, as a machine without that much
+/// memory would, while it lives: a reservation of terabytes then fails at once instead of
+/// stalling the machine.
+class AddressSpaceLimit {
+ public:
+  explicit AddressSpaceLimit(rlim_t extraBytes) {
+    getrlimit(RLIMIT_AS, &m_old);
+    std::ifstream statm("/proc/self/statm");  // its first field: the pages taken now
+    unsigned long long pages = 0;
+    if (!(statm >> pages)) return;  // a system that cannot tell: no limit
+    rlimit limit = m_old;
+    limit.rlim_cur = std::min<rlim_t>(rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + extraBytes,
+                                      m_old.rlim_max);
+    setrlimit(RLIMIT_AS, &limit);
+  }
+  ~AddressSpaceLimit() { setrlimit(RLIMIT_AS, &m_old); }
+  AddressSpaceLimit(const AddressSpaceLimit&) = delete;
+  AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
+
+ private:
+  rlimit m_old{};
+};
+
+TEST(TransformWs, FormatsNoSoundOutputPlaysAreRefusedBeforeAnythingIsSized) {
+  // What the fuzzer found: 115 bytes claiming 26 626 channels at 3 355 491 200 Hz, one slot of
+  // which is 1.8 TB. It stays in the fuzzing corpus.
+  const std::string fuzzed = ReadBytes(std::string(TAMSEL_WAV_CORPUS) + "/many-channels-gigahertz");
+  ASSERT_EQ(fuzzed.size(), 115u);
+  const std::vector<int16_t> s(480 * 2 * 20, 1000);
+  const auto pcm = [](uint16_t channels, uint32_t rate) {
+    WAVEFORMATEX f;
+    f.wFormatTag = 1;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.wBitsPerSample = 16;
+    return f;
+  };
+  struct Case {
+    const char* name;
+    std::string wav;
+    WAVEFORMATEX format;
+    bool refused;
+    int64_t slots;  ///< when built
+  } cases[] = {
+      {"found by fuzzing", fuzzed, pcm(26626, 3355491200u), true, 0},
+      {"9 channels", MakeWav(s, {9, 48000}), pcm(9, 48000), true, 0},
+      {"65535 channels", MakeWav(s, {65535, 48000}), pcm(65535, 48000), true, 0},
+      {"384100 Hz", MakeWav(s, {1, 384100}), pcm(1, 384100), true, 0},
+      {"4 GHz", MakeWav(s, {2, 4000000000u}), pcm(2, 4000000000u), true, 0},
+      {"8 channels", MakeWav(s, {8, 48000}), pcm(8, 48000), false, 5},
+      {"384000 Hz", MakeWav(s, {1, 384000}), pcm(1, 384000), false, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Builder b(3);
+    bool built = false;
+    {
+      AddressSpaceLimit limit(rlim_t{1} << 30);
+      built = b.Run(c.wav);
+    }
+    if (!c.refused) {
+      EXPECT_TRUE(built);
+      EXPECT_TRUE(b.prompts.messages.empty()) << ::testing::PrintToString(b.prompts.messages);
+      EXPECT_EQ(int64_t(b.Ws().size()), 2 * c.slots);
+      continue;
+    }
+    EXPECT_FALSE(built);
+    EXPECT_EQ(b.prompts.messages,
+              std::vector<std::string>{UnknownWaveFormatMessage(b.st.WavFileName, c.format)});
+    EXPECT_EQ(b.Wav(), c.wav);
+    EXPECT_FALSE(b.HasSideFiles());
+    EXPECT_TRUE(b.Leftovers().empty());
+    EXPECT_TRUE(b.st.WavSel.empty());
+    EXPECT_TRUE(b.reports.empty());
+  }
+}
+
 TEST(TransformWs, ChannelsAreKnownFromTheFourthCheckOn) {
   Builder b;
   EXPECT_FALSE(b.Run(MakeWav({}, {2, 48000, 16, 3})));
@@ -722,12 +802,15 @@ TEST(TransformWs, ChannelsAreKnownFromTheFourthCheckOn) {
 
 TEST(TransformWs, ExistingSideFilesAreKept) {
   Builder b(5);
-  WriteBytes(b.st.WsFileName, "old ws");
-  WriteBytes(b.st.AiFileName, "old ai");
+  // Of the WAV's 200 slots.
+  const std::string oldWs(400, 'w');
+  const std::string oldAi(400, 'a');
+  WriteBytes(b.st.WsFileName, oldWs);
+  WriteBytes(b.st.AiFileName, oldAi);
   const std::string wav = MakeWav(TestSignal(2, 48000, 2, 1), {2, 48000});
   EXPECT_TRUE(b.Run(wav));
-  EXPECT_EQ(b.Ws(), "old ws");
-  EXPECT_EQ(b.Ai(), "old ai");
+  EXPECT_EQ(b.Ws(), oldWs);
+  EXPECT_EQ(b.Ai(), oldAi);
   EXPECT_EQ(b.Wav(), wav);
   EXPECT_TRUE(b.prompts.messages.empty());
   EXPECT_TRUE(b.reports.empty());
@@ -1051,10 +1134,39 @@ TEST(TransformWs, SideFilesAreReadyOnlyWhenTheyAgree) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Builder b(3);
-    WriteBytes(b.st.WavFileName, MakeWav(TestSignal(1, 8000, 1, 1), {1, 8000}));
+    // As many slots of sound as the .ws file has pairs (80 samples a slot).
+    const size_t slots = c.ws ? std::strlen(c.ws) / 2 : 2;
+    WriteBytes(b.st.WavFileName, MakeWav(std::vector<int16_t>(80 * slots + 79, 5), {1, 8000}));
     if (c.ws) WriteBytes(b.st.WsFileName, c.ws);
     if (c.ai) WriteBytes(b.st.AiFileName, c.ai);
     EXPECT_EQ(SideFilesReady(b.st), c.ready);
+  }
+  // Side files made from another sound: the WAV was cut or replaced since. Its header does not
+  // count, only the sound it holds.
+  const std::string twoSlots = MakeWav(std::vector<int16_t>(160, 5), {1, 8000});
+  const struct {
+    const char* name;
+    std::string wav;
+    bool ready;
+  } sounds[] = {
+      {"the same length", twoSlots, true},
+      {"a slot shorter", twoSlots.substr(0, twoSlots.size() - 2), false},
+      {"a slot longer", MakeWav(std::vector<int16_t>(240, 5), {1, 8000}), false},
+      {"cut inside its header", twoSlots.substr(0, 40), false},
+      {"not a WAV file the builder reads", "RIFF" + U32(4) + "AVI ", true},  // nothing to tell
+      {"promising more than it holds", twoSlots.substr(0, 40) + U32(640) + twoSlots.substr(44),
+       true},
+      {"cut short of its promise", twoSlots.substr(0, 40) + U32(640) + twoSlots.substr(44, 200),
+       false},
+  };
+  for (const auto& c : sounds) {
+    SCOPED_TRACE(c.name);
+    Builder b(3);
+    WriteBytes(b.st.WavFileName, c.wav);
+    WriteBytes(b.st.WsFileName, "abcd");
+    WriteBytes(b.st.AiFileName, "efgh");
+    EXPECT_EQ(SideFilesReady(b.st), c.ready);
+    EXPECT_TRUE(b.prompts.messages.empty());
   }
   // A side file that is a link is not ready, whatever it points to.
   Builder b(3);
@@ -1209,6 +1321,17 @@ void GrowWhileFollowing(const std::string& path, const std::string& wav, WsFollo
   patch.write(wav.data(), 44);
 }
 
+TEST(TransformWsFollowing, FormatsNoSoundOutputPlaysAreNotFollowed) {
+  // With the level control on, a followed file has its adjusted copy begun while it grows.
+  for (uint16_t channels : {uint16_t{9}, uint16_t{8}}) {
+    Builder b(2);
+    WsFollower follower(b.st);
+    GrowWhileFollowing(b.st.WavFileName + ".part",
+                       MakeWav(TestSignal(channels, 1600, 40, 3), {channels, 1600}), follower, 5);
+    EXPECT_EQ(follower.AdjustedBytes() > 0, channels == 8) << channels;
+  }
+}
+
 TEST(TransformWsFollowing, BuildsTheSameFilesAsAfterTheConversion) {
   // A minute at a low rate, so that much is settled while the file still grows. Lone negative
   // spikes in quiet passages (the peaks do not see them, so the gain there is high) cause the
@@ -1300,15 +1423,16 @@ TEST(TransformWsFollowing, UnfollowableFilesAndAbandonedWorkLeaveNothingBehind) 
   {
     // Both side files exist: nothing is rebuilt and the begun copy is dropped.
     Builder b(2);
-    WriteBytes(b.st.WsFileName, "ws");
-    WriteBytes(b.st.AiFileName, "ai");
+    const std::string ws(2 * 4000, 'w');  // the WAV's 4000 slots
+    WriteBytes(b.st.WsFileName, ws);
+    WriteBytes(b.st.AiFileName, std::string(2 * 4000, 'a'));
     {
       WsFollower follower(b.st);
       GrowWhileFollowing(b.st.WavFileName, wav, follower, 4);
       ASSERT_TRUE(TransformWs(b.st, {}, TRANSFORM_WS_BLOCK_BYTES, &follower));
     }
     EXPECT_EQ(b.Wav(), wav);
-    EXPECT_EQ(b.Ws(), "ws");
+    EXPECT_EQ(b.Ws(), ws);
     EXPECT_TRUE(b.Leftovers().empty());
   }
 }

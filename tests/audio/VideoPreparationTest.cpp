@@ -108,6 +108,44 @@ TEST(OpenVideoClick, PreparesAVideoWhateverItsPathHolds) {
   EXPECT_EQ(std::filesystem::last_write_time(ToPath(base + ".ws")), wsTime);
 }
 
+TEST(OpenVideoClick, AWavCutSinceItWasPreparedGetsItsSideFilesAnewAndIsTold) {
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  for (int level : {0, 3}) {  // the level control off, and on (the cut takes its mark away)
+    SCOPED_TRACE(level);
+    Prepared p;
+    p.st.Ctrl.TrackBarAutoVolCtrlSpeed = level;
+    const std::string video = p.dir.Path("v.mp4");
+    const std::string wav = p.dir.Path("v.wav");
+    const std::string ws = p.dir.Path("v.ws");
+    ASSERT_TRUE(MakeVideo(video, 4.0, true));
+    ASSERT_TRUE(p.Open(video));
+    ASSERT_GE(FileSizeOf(ws).value_or(0), 2u * 400);  // 48 kHz stereo, 4 s
+
+    // Another program cuts the WAV to its first second (and a bit), as `truncate` does.
+    std::filesystem::resize_file(ToPath(wav), 44 + 192000 + 7);
+    EXPECT_FALSE(SideFilesReady(p.st));
+    const auto open = [&] {
+      EditorState again;
+      again.Prompts = &p.prompts;
+      again.Ctrl.TrackBarAutoVolCtrlSpeed = level;
+      return OpenVideoClick(again, video, [](const std::string&, int) {});
+    };
+    ASSERT_TRUE(open());
+    ASSERT_EQ(p.prompts.messages.size(), 1u);
+    EXPECT_TRUE(p.prompts.messages[0].starts_with(wav + "\r声音文件比它的文件头所说的短（应有"))
+        << p.prompts.messages[0];
+    EXPECT_NE(p.prompts.messages[0].find("，只有192007字节），"), std::string::npos)
+        << p.prompts.messages[0];
+    EXPECT_EQ(FileSizeOf(ws), std::optional<uint64_t>(2 * 100));  // from what is left
+
+    // Made anew, they fit: nothing is rebuilt or told the next time.
+    const auto wsTime = std::filesystem::last_write_time(ToPath(ws));
+    ASSERT_TRUE(open());
+    EXPECT_EQ(p.prompts.messages.size(), 1u);
+    EXPECT_EQ(std::filesystem::last_write_time(ToPath(ws)), wsTime);
+  }
+}
+
 TEST(OpenVideoClick, AFailedExtractionTellsWhyAndLeavesNoWav) {
   if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
   Prepared p;

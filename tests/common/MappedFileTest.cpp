@@ -2,14 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <thread>
 
 #include "FileIo.h"
 #include "TestSupport.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace tamsel {
@@ -82,6 +90,64 @@ TEST(MappedFile, IsAViewOfTheFileNotACopy) {
   other = std::move(moved);
   EXPECT_EQ(View(other), before);
 }
+
+#ifndef _WIN32
+TEST(MappedFile, AFileCutUnderTheViewReadsAsZerosFromTheCutAndSaysSo) {
+  // Another program cuts the file while it is mapped: reading the lost pages would end the
+  // program with SIGBUS. They read as zeros instead, on whichever thread reads them.
+  TempDir dir;
+  const std::string path = dir.Path("cut.wav");
+  const std::string content = Content() + Content() + Content();  // 15 pages
+  WriteBytes(path, content);
+  MappedFile m(path, 100, content.size());
+  EXPECT_EQ(m.Path(), path);
+  EXPECT_EQ(m.FileSize(), content.size());
+  EXPECT_EQ(m.ShrunkTo(), std::nullopt);
+  const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+  struct Cut {
+    uint64_t to;  ///< the file's new size
+    bool grownAgain;
+  } cuts[] = {{40000, false}, {3 * page, true}, {10000, false}, {0, false}};
+  for (const Cut& c : cuts) {
+    SCOPED_TRACE(c.to);
+    std::filesystem::resize_file(ToPath(path), c.to);
+    EXPECT_EQ(m.ShrunkTo(), std::optional<uint64_t>(c.to));
+    std::string seen;
+    std::thread reader([&] { seen = View(m); });
+    reader.join();
+    ASSERT_EQ(seen.size(), content.size() - 100);
+    const size_t kept = size_t(c.to > 100 ? c.to - 100 : 0);
+    EXPECT_TRUE(seen.compare(0, kept, content, 100, kept) == 0);
+    EXPECT_EQ(seen.find_first_not_of('\0', kept), std::string::npos);
+    EXPECT_TRUE(View(m) == seen);
+    if (c.grownAgain) {
+      // The pages lost stay lost, and the view still counts as cut.
+      WriteBytes(path, content);
+      EXPECT_TRUE(View(m) == seen);
+      EXPECT_EQ(m.ShrunkTo(), std::optional<uint64_t>(content.size()));
+    }
+  }
+  // Any other SIGBUS still ends the program, as it would have: a cut file mapped by other
+  // code, and one sent rather than raised by a fault.
+  EXPECT_EXIT(
+      {
+        WriteBytes(path, content);
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        const auto* other = static_cast<const volatile char*>(
+            ::mmap(nullptr, content.size(), PROT_READ, MAP_SHARED, fd, 0));
+        std::filesystem::resize_file(ToPath(path), 0);
+        std::printf("%d", other[content.size() - 1]);
+        std::exit(0);
+      },
+      ::testing::KilledBySignal(SIGBUS), "");
+  EXPECT_EXIT(
+      {
+        std::raise(SIGBUS);
+        std::exit(0);
+      },
+      ::testing::KilledBySignal(SIGBUS), "");
+}
+#endif
 
 TEST(MappedFile, FailsNamingTheFile) {
   TempDir dir;

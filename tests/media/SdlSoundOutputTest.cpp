@@ -157,6 +157,31 @@ TEST(SdlSoundOutput, ALoopWrapsStopHoldsTheCursorAndTheCursorCountsWhatWasPlayed
   EXPECT_EQ(stoppedAt, (700 + used) % 800 * 4);
 }
 
+#ifndef _WIN32
+TEST(SdlSoundOutput, AWavCutWhileSdlPlaysItGoesOnInSilenceAndSaysSo) {
+  // SDL's own thread reads the mapped WAV while another program cuts the file under it: the
+  // sound up to the cut plays as it was, the rest as silence, and the output says what happened.
+  Track track(40000);
+  const std::string wav = track.dir.Path("v.wav");
+  const std::string disk = track.dir.Path("out.raw");
+  UseDiskDriver(disk);
+  {
+    SdlSoundOutput out(track.Open());
+    ASSERT_TRUE(out.HasDevice()) << out.DeviceProblem();
+    out.Play(/*looping=*/false);
+    ASSERT_TRUE(WaitFor([&] { return out.Cursor() >= 4000 * 4; }));
+    std::filesystem::resize_file(ToPath(wav), 44 + 30000 * 4);
+    EXPECT_TRUE(out.SourceProblem().starts_with(wav + "\r声音文件在播放时被截短了（原有160044字节，"
+                                                      "现在只有120044字节）"))
+        << out.SourceProblem();
+    ASSERT_TRUE(WaitFor([&] { return !out.Playing(); }));
+    EXPECT_EQ(out.Cursor(), 40000 * 4);
+  }
+  ExpectSameSound(SoundPart(DiskSamples(disk)),
+                  std::vector<int16_t>(track.samples.begin(), track.samples.begin() + 60000));
+}
+#endif
+
 TEST(SdlSoundOutput, TheCursorFollowsTheDeviceAtTheRate) {
   // The dummy driver takes sound in real time and throws it away: the cursor moves at the
   // frequency. Generous bounds: this runs on a shared machine.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -221,12 +222,44 @@ TEST(ReadyGo, SideFilesThatDisagreeAreRefusedBeforeAnyDevice) {
 
 TEST(ReadyGo, TheSoundIsWhatTheWavHolds) {
   Prepared f;
-  // A header that promises 60 s of which the file holds 10 (a cut copy).
+  // A header that promises 60 s of which the file holds 10 (a cut copy), prepared as it is.
   WriteWav(f.st.WavFileName, 1, 2, 48000, 16, 60 * 192000, 10 * 192000 + 3);
+  WriteBytes(f.st.WsFileName, std::string(1000 * 2, '\0'));
+  WriteBytes(f.st.AiFileName, AiFile(1000, {}, {}));
   ASSERT_TRUE(f.Go());
   EXPECT_EQ(f.st.WavDataSize, 10 * 192000 + 3);
   f.media.SoundBuffer->SetCursor(1 << 30);
   EXPECT_EQ(f.media.SoundBuffer->Cursor(), 10 * 192000);  // the last whole frame
+}
+
+TEST(ReadyGo, AWavThatNoLongerFitsTheWaveformIsRefusedAndNotReady) {
+  // The waveform was made from 60 s of sound; the WAV has been cut or replaced since.
+  const struct {
+    const char* name;
+    uint32_t held;
+    const char* lengths;
+  } cases[] = {
+      {"cut", 10 * 192000 + 3, "（声音长0:00:10.00，波形长0:01:00.00）"},
+      {"cut by less than a slot", 60 * 192000 - 1, "（声音长0:00:59.99，波形长0:01:00.00）"},
+      {"longer", 61 * 192000, "（声音长0:01:01.00，波形长0:01:00.00）"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Prepared f;
+    f.st.Pictures = {/*ImageReadyGo=*/true, /*ImageNotReady=*/false, /*ImageVideoYes=*/true,
+                     /*ImageVideoNon=*/false};
+    WriteWav(f.st.WavFileName, 1, 2, 48000, 16, std::max(c.held, 60u * 192000), c.held);
+    EXPECT_FALSE(f.Go());
+    EXPECT_EQ(f.prompts.messages,
+              Log{f.st.WavFileName + "\r声音文件与波形文件" + f.st.WsFileName + "不符" + c.lengths +
+                  "，也许声音文件在准备之后被改动或截短了。\r请重新打开视频，重新准备。"});
+    EXPECT_TRUE(f.log.empty());
+    EXPECT_TRUE(f.steps.empty());
+    EXPECT_EQ(f.st.ReadyState, 1);
+    EXPECT_FALSE(f.media.WaveFile);
+    EXPECT_FALSE(f.st.Pictures.ImageReadyGo);
+    EXPECT_TRUE(f.st.Pictures.ImageNotReady);
+  }
 }
 
 TEST(ReadyGo, APlayerThatCannotBeMadeLeavesTheStartScreen) {

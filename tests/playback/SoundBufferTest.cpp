@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -340,6 +341,32 @@ TEST(SoundBuffer, OpenWaveMapsTheDataChunkOnly) {
   }
 }
 
+#ifndef _WIN32
+TEST(SoundBuffer, AWavCutWhilePlayingPlaysSilenceFromTheCutAndSaysSo) {
+  // Two seconds of stereo at 8 kHz; another program cuts the file to its first half second.
+  Sound s(2, 8000, StereoRamp(16000));
+  SoundBuffer& b = *s.buffer;
+  const std::string path = s.dir.Path("v.wav");
+  const uint64_t whole = 44 + 16000 * 4;
+  EXPECT_EQ(b.SourceProblem(), "");
+  b.SetCursor(6000 * 4);
+  b.Play(/*looping=*/false);
+  EXPECT_EQ(Render(b, 100, 8000, 2), Resampled(s.samples, 2, 6000, 1.0, 100));
+  std::filesystem::resize_file(ToPath(path), 44 + 4000 * 4);
+  EXPECT_EQ(b.SourceProblem(), path + "\r声音文件在播放时被截短了（原有" + std::to_string(whole) +
+                                   "字节，现在只有16044字节），截掉的声音无法再播放。");
+  // Past the cut: silence, on the device's thread as on this one; the cursor moves on.
+  std::vector<int16_t> played;
+  std::thread device([&] { played = Render(b, 1000, 8000, 2); });
+  device.join();
+  EXPECT_EQ(played, std::vector<int16_t>(2000, 0));
+  EXPECT_EQ(b.Cursor(), (6100 + 1000) * 4);
+  // Before it: the sound as it was.
+  b.SetCursor(100 * 4);
+  EXPECT_EQ(Render(b, 50, 8000, 2), Resampled(s.samples, 2, 100, 1.0, 50));
+}
+#endif
+
 TEST(SoundBuffer, OpenWaveRefusesWhatItCannotPlayNamingTheFile) {
   TempDir dir;
   WAVEFORMATEX float32 = Format(2, 48000, 32);
@@ -353,6 +380,8 @@ TEST(SoundBuffer, OpenWaveRefusesWhatItCannotPlayNamingTheFile) {
       {WaveFile(float32, "abcdefgh"), "不是PCM格式的声音"},
       {WaveFile(Format(0, 48000), "abcd"), "声道数为0"},
       {WaveFile(Format(2, 0), "abcd"), "采样率为0"},
+      {WaveFile(Format(9, 48000), "abcd"), "最多只能播放8个声道，这个文件有9个"},
+      {WaveFile(Format(2, 384100), "abcd"), "采样率最高只能是384000Hz，这个文件是384100Hz"},
       {"RIFF" + LeU32(4) + "AVI ", "不是WAV文件"},
   };
   for (const auto& c : cases) {

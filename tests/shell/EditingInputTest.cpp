@@ -49,7 +49,19 @@ class TestFactory : public SimulatedMediaFactory {
     player = p.get();
     return p;
   }
+  /// The sound made next: the WAV mapped as the real output maps it (moved by the clock) rather
+  /// than a stand-in.
+  std::unique_ptr<SoundOutput> CreateSoundOutput(const std::string& wavPath,
+                                                 TReadWaveFile& wave) override {
+    if (!mapSound) return SimulatedMediaFactory::CreateSoundOutput(wavPath, wave);
+    std::string problem;
+    auto sound = SoundBuffer::MapWave(wavPath, wave, problem);
+    EXPECT_EQ(problem, "");
+    sound->RunOnClock(&m_clock);
+    return sound;
+  }
   FailingPlayer* player = nullptr;
+  bool mapSound = false;
 
  private:
   const Clock& m_clock;
@@ -61,6 +73,7 @@ struct EditingWindow {
   test::TempDir dir;
   ManualClock clock;
   TestFactory* factory = nullptr;
+  bool mapSound = false;  ///< the factories made from now on map the WAV
   std::vector<std::string> messages;
   std::unique_ptr<TForm1> w;
 
@@ -80,6 +93,7 @@ struct EditingWindow {
     o.showMessage = [this](const std::string& m) { messages.push_back(m); };
     o.mediaFactory = [this]() -> std::unique_ptr<MediaFactory> {
       auto f = std::make_unique<TestFactory>(clock);
+      f->mapSound = mapSound;
       factory = f.get();
       return f;
     };
@@ -657,6 +671,44 @@ TEST(EditingInput, ADeviceThatFailsInASeekEndsEditingWithAMessage) {
   EXPECT_NE(t.messages[0].find("播放器出错"), std::string::npos) << t.messages[0];
   EXPECT_FALSE(t.w->Input()->Started());
 }
+
+#ifndef _WIN32  // a mapped file cannot be cut there
+TEST(EditingInput, AWavCutWhileEditingEndsEditingWithTheEditsSavedAndTheUserTold) {
+  // Another program cuts the WAV to 1 MB while an edit waits for the autosave.
+  EditingWindow t(0, /*enter=*/false);
+  t.mapSound = true;
+  EditorState& st = t.St();
+  const std::string wav = st.WavFileName;
+  const std::string srt = st.BaseFileName + ".srt";
+  t.w->ImageReadyGoClick();
+  ASSERT_EQ(st.ReadyState, 2) << ::testing::PrintToString(t.messages);
+  st.ActiveSub = 0;
+  t.Press(Qt::Key_S);  // the first subtitle 0.20 s earlier
+  ASSERT_EQ(st.Subs[0].TimeIn, 980);
+  ASSERT_TRUE(st.SubDirty);
+  std::filesystem::resize_file(ToPath(wav), 1 << 20);
+
+  ASSERT_TRUE(QTest::qWaitFor([&] { return st.ReadyState == 1; }));
+  ASSERT_EQ(t.messages.size(), 1u);
+  EXPECT_EQ(t.messages[0],
+            wav +
+                "\n声音文件在播放时被截短了（原有11520044字节，现在只有1048576字节），"
+                "截掉的声音无法再播放。\n编辑已停止，字幕的修改都已保存。\n"
+                "要重新提取声音，请删掉这个声音文件，再重新打开视频。");
+  EXPECT_FALSE(st.SubDirty);
+  EXPECT_NE(test::ReadBytes(srt).find("00:00:09,800 --> 00:00:11,800"), std::string::npos)
+      << test::ReadBytes(srt);
+  EXPECT_FALSE(t.w->Input()->Started());
+  // The side files were made from the whole sound: the video is no longer ready, and the ready
+  // picture, were it clicked, says why.
+  EXPECT_FALSE(st.Pictures.ImageReadyGo);
+  EXPECT_TRUE(st.Pictures.ImageNotReady);
+  t.w->ImageReadyGoClick();
+  EXPECT_EQ(st.ReadyState, 1);
+  ASSERT_EQ(t.messages.size(), 2u);
+  EXPECT_TRUE(t.messages[1].starts_with(wav + "\n声音文件与波形文件")) << t.messages[1];
+}
+#endif
 
 }  // namespace
 }  // namespace tamsel
