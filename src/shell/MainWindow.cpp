@@ -364,6 +364,9 @@ void TForm1::WriteStateFile(bool now) {
   add("Dragging", std::to_string(int{m_st.Dragging}));
   add("MediaLength", std::to_string(m_st.MediaLength));
   add("FrameRate", std::to_string(m_st.FrameRate));
+  // The messages told so far and the last one, on one line.
+  add("Told", std::to_string(m_told));
+  add("Message", m_lastTold);
   try {
     WriteFileThroughTemp(path, std::string(path) + ".tmp", text);
   } catch (const FileError&) {
@@ -383,6 +386,9 @@ void TForm1::ShowState() {
 
 void TForm1::Tell(const std::string& text) {
   QString shown = Q(text);
+  ++m_told;
+  m_lastTold = QString(shown).replace('\r', ' ').replace('\n', ' ').toStdString();
+  WriteStateFile(/*now=*/true);
   shown.replace('\r', '\n');
   if (m_options.showMessage) {
     m_options.showMessage(shown.toStdString());
@@ -628,6 +634,7 @@ void TForm1::RunTool(const std::function<void()>& tool) {
 
 void TForm1::ImageReadyGoClick() {
   if (Preparing() || m_st.ReadyState == 2) return;
+  if (TellIfFilesGone()) return;
   QPointer<TForm1> self(this);
   MediaNotices notices;
   notices.sound = [self](const std::string& text) {
@@ -729,7 +736,20 @@ void TForm1::EditingTick() {
   WriteStateFile();
 }
 
-void TForm1::PaintBoxBackClick() { LeaveEditing(); }
+void TForm1::PaintBoxBackClick() {
+  LeaveEditing();
+  // Editing goes on without the video's file (the player holds it open, the sound is the
+  // WAV): whether it is still there is told on the start screen.
+  TellIfFilesGone();
+}
+
+bool TForm1::TellIfFilesGone() {
+  const std::string gone = CheckEditingFiles(m_st);
+  if (gone.empty()) return false;
+  ShowState();
+  Tell(gone);
+  return true;
+}
 
 void TForm1::MediaFailed(const std::string& why) {
   LeaveEditing();

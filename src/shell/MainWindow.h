@@ -121,6 +121,9 @@ class TForm1 : public QWidget {
   /// Hides the pages: the settings are saved and, when ready, the subtitles reloaded.
   void ClosePages();
   void Tell(const std::string& text);
+  /// When the video or a file beside it that editing needs has gone, the start screen shows
+  /// that it is not ready and the user is told which; true then.
+  bool TellIfFilesGone();
   /// A device failed while editing: editing ends and the user is told why.
   void MediaFailed(const std::string& why);
   std::string ChooseFile(const std::string& title, const std::string& filter);
@@ -151,6 +154,8 @@ class TForm1 : public QWidget {
   /// Paints the lower panel again while the pointer is outside the window (FormPaint starts it).
   QTimer Timer4refresh;
   std::chrono::steady_clock::time_point m_stateWritten;
+  int m_told = 0;                         ///< messages told so far (for TAMSEL_STATE_FILE)
+  std::string m_lastTold;                 ///< the last of them, on one line
   std::unique_ptr<EditingInput> m_input;  // last: it reports to the state and the devices
 };
 
