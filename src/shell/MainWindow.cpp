@@ -16,6 +16,7 @@
 #include <QTabBar>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -364,9 +365,7 @@ void TForm1::WriteStateFile(bool now) {
   add("Dragging", std::to_string(int{m_st.Dragging}));
   add("MediaLength", std::to_string(m_st.MediaLength));
   add("FrameRate", std::to_string(m_st.FrameRate));
-  // The messages told so far and the last one, on one line.
-  add("Told", std::to_string(m_told));
-  add("Message", m_lastTold);
+  add("Told", m_lastTold);  // on one line: the line breaks as spaces
   try {
     WriteFileThroughTemp(path, std::string(path) + ".tmp", text);
   } catch (const FileError&) {
@@ -385,10 +384,11 @@ void TForm1::ShowState() {
 }
 
 void TForm1::Tell(const std::string& text) {
-  QString shown = Q(text);
-  ++m_told;
-  m_lastTold = QString(shown).replace('\r', ' ').replace('\n', ' ').toStdString();
+  m_lastTold = text;
+  std::replace(m_lastTold.begin(), m_lastTold.end(), '\r', ' ');
+  std::replace(m_lastTold.begin(), m_lastTold.end(), '\n', ' ');
   WriteStateFile(/*now=*/true);
+  QString shown = Q(text);
   shown.replace('\r', '\n');
   if (m_options.showMessage) {
     m_options.showMessage(shown.toStdString());

@@ -121,9 +121,6 @@ class TForm1 : public QWidget {
   /// Hides the pages: the settings are saved and, when ready, the subtitles reloaded.
   void ClosePages();
   void Tell(const std::string& text);
-  /// When the video or a file beside it that editing needs has gone, the start screen shows
-  /// that it is not ready and the user is told which; true then.
-  bool TellIfFilesGone();
   /// A device failed while editing: editing ends and the user is told why.
   void MediaFailed(const std::string& why);
   std::string ChooseFile(const std::string& title, const std::string& filter);
@@ -132,6 +129,9 @@ class TForm1 : public QWidget {
   void FinishPreparation(std::shared_ptr<Job> job);
   /// Cancels a preparation under way and waits for it to end.
   void CancelPreparation();
+  /// When the video or a file beside it that editing needs has gone, the start screen shows
+  /// that it is not ready and the user is told which; true then.
+  bool TellIfFilesGone();
   /// Runs a tool of the pages on the document and shows what changed.
   void RunTool(const std::function<void()>& tool);
   void LeaveEditing();
@@ -154,8 +154,7 @@ class TForm1 : public QWidget {
   /// Paints the lower panel again while the pointer is outside the window (FormPaint starts it).
   QTimer Timer4refresh;
   std::chrono::steady_clock::time_point m_stateWritten;
-  int m_told = 0;                         ///< messages told so far (for TAMSEL_STATE_FILE)
-  std::string m_lastTold;                 ///< the last of them, on one line
+  std::string m_lastTold;                 ///< the last message shown, for the state file
   std::unique_ptr<EditingInput> m_input;  // last: it reports to the state and the devices
 };
 

@@ -37,10 +37,12 @@ start() {
   start_tamsel --settings "$W/settings.ini" "$1"
 }
 
-# state NAME: a value the window last wrote (the rest of its line).
+# state NAME: a value the window last wrote (the rest of its line; Told: the last message, its
+# line breaks as spaces).
 state() { sed -n "s/^$1 //p" "$W/state" 2>/dev/null; }
 state_is() { [ "$(state "$1")" = "$2" ]; }
-told() { [ "$(state Told)" -ge "$1" ] 2>/dev/null; }
+# told TEXT: the last message begins with TEXT.
+told() { [[ "$(state Told)" == "$1"* ]]; }
 # at NAME: the screen point in the middle of a control (DX DY from its top left when given).
 at() {
   local line x y w h
@@ -141,8 +143,8 @@ cp "$W/video.mp4" "$W/管道.mp4"
 mkfifo "$W/管道.srt"
 start "$W/管道.mp4"
 waitfor 60 window || fail "no window"
-waitfor 120 told 1 || fail "the pipe in place of the subtitle file was not told"
-[[ "$(state Message)" == *"$W/管道.srt"*"命名管道"* ]] || fail "the message does not name the pipe: $(state Message)"
+waitfor 120 told "$W/管道.srt 不是普通文件，而是命名管道" ||
+  fail "the pipe in place of the subtitle file was not told: $(state Told)"
 shown ImageNotReady && hidden ImageReadyGo || fail "the start screen does not show that it is not ready"
 shot pipe-told
 dismiss
@@ -210,8 +212,8 @@ waitfor 60 window || fail "no window"
 ready "the video"
 mv "$V" "$W/别处.mp4"
 click ImageReadyGo
-waitfor 10 told 1 || fail "the ready picture said nothing of the video that went"
-[[ "$(state Message)" == "$V 视频文件不见了"* ]] || fail "the message does not name the video: $(state Message)"
+waitfor 10 told "$V 视频文件不见了" ||
+  fail "the ready picture did not tell the video that went: $(state Told)"
 state_is ReadyState 1 || fail "editing began without the video"
 shown ImageNotReady && hidden ImageReadyGo || fail "the start screen still shows the video ready"
 shot video-gone-ready
@@ -228,8 +230,7 @@ edit
 video_gone_saved() { grep -q '00:00:05,200' "$W/消失.srt"; }
 waitfor 5 video_gone_saved || fail "editing did not go on without the video's file"
 click PaintBoxBack
-waitfor 10 told 1 || fail "going back said nothing of the video that went"
-[[ "$(state Message)" == "$V 视频文件不见了"* ]] || fail "the message does not name the video: $(state Message)"
+waitfor 10 told "$V 视频文件不见了" || fail "going back did not tell the video that went: $(state Told)"
 state_is ReadyState 1 || fail "back did not return to the start screen"
 shown ImageNotReady && hidden ImageReadyGo || fail "the start screen still shows the video ready"
 shot video-gone-back
