@@ -2,6 +2,12 @@
 
 #include <cstring>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "FileIo.h"
 
 namespace tamsel {
@@ -12,12 +18,23 @@ uint32_t Le32(const unsigned char* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+/// A stream on the file, or null when it cannot be opened or is no regular file (a pipe in its
+/// place is never waited on: OpenRegularFile).
 std::FILE* OpenForReading(const std::string& path) {
+  int fd = -1;
+  try {
+    fd = OpenRegularFile(path);
+  } catch (const FileError&) {
+    return nullptr;
+  }
 #ifdef _WIN32
-  return _wfopen(ToPath(path).c_str(), L"rb");
+  std::FILE* f = _fdopen(fd, "rb");
+  if (!f) _close(fd);
 #else
-  return std::fopen(path.c_str(), "rb");
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) ::close(fd);
 #endif
+  return f;
 }
 
 bool Seek(std::FILE* f, uint64_t pos) {

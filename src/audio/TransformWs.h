@@ -69,11 +69,11 @@ class WsFollower {
 /// Returns true otherwise, also when the side files are ready already (SideFilesReady; nothing is
 /// rebuilt then). A WAV file this builder has adjusted is never adjusted again: its side files
 /// are put back from the level mark it carries. The side files are written through temporary
-/// files; the adjusted WAV is written to a new file beside it (WavFileName + ".tmp" or a fresh
-/// name), given the level mark, and swapped with the original only when complete and before the
-/// side files are written, so that a kill at any moment leaves either the extracted WAV or the
-/// adjusted one with its mark. A file that ends before its data size says is read as far as it
-/// goes. `blockBytes` is the read size; only tests change it.
+/// files; the adjusted WAV is written to a new file beside it (a temporary name for
+/// WavFileName + ".tmp", TemporaryName), given the level mark, and swapped with the original
+/// only when complete and before the side files are written, so that a kill at any moment
+/// leaves either the extracted WAV or the adjusted one with its mark. A file that ends before its
+/// data size says is read as far as it goes. `blockBytes` is the read size; only tests change it.
 /// `followed`, when given, holds the work done while the file was being written.
 ///
 /// Once `cancel` is set (from any thread), the builder stops at its next block and returns false

@@ -63,7 +63,7 @@ class ConverterOutput {
       m_path = DescriptorPath(m_fd);
       return;
     }
-    m_folder = CreateNewFolder(wav + ".part-");
+    m_folder = CreateTemporaryFolder(wav + ".part");
     m_path = FromPath(ToPath(m_folder) / "sound.wav");
   }
   ConverterOutput(const ConverterOutput&) = delete;
@@ -95,6 +95,13 @@ class ConverterOutput {
   std::string m_folder;
   std::string m_path;
 };
+
+/// The names the temporary files of a preparation and of the subtitle saves stand for, beside
+/// the video: what a killed run may have left under them (RemoveLeftoverTemporaries).
+std::vector<std::string> TemporaryNamesBeside(const EditorState& st) {
+  return {st.BaseFileName + ".tmp", st.WavFileName + ".part", st.WavFileName + ".tmp",
+          st.WsFileName + ".tmp", st.AiFileName + ".tmp"};
+}
 
 /// Runs the converter and gives its WAV file the name WavFileName only when it finished well
 /// (ConverterOutput) and `cancel` is not set; a cancel returns false without a message. The side
@@ -251,6 +258,11 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo, const Progr
 
   st.VideoFileName = chosenVideo;
   if (!FileExists(chosenVideo)) return false;
+  // A pipe or a device would hold the probe up for ever.
+  if (const std::string why = NotRegularFileReason(chosenVideo); !why.empty()) {
+    st.Tell(chosenVideo + "\r" + why);
+    return false;
+  }
   st.BaseFileName = BaseNameOf(chosenVideo);
   st.WavFileName = st.BaseFileName + ".wav";
   st.WsFileName = st.BaseFileName + ".ws";
@@ -275,6 +287,9 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo, const Progr
     st.Tell(e.path() + "\r" + e.what());
     return false;
   }
+  // What killed runs left beside the video goes; the lock file such a run left goes with this
+  // lock when it is let go.
+  RemoveLeftoverTemporaries(TemporaryNamesBeside(st));
   if (!SideFileNamesUsable(st)) return false;
 
   std::optional<WsFollower> follower;
@@ -325,6 +340,20 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo, const Progr
   progress("", 0);
   CheckFileReady(st);
   return st.Pictures.ImageReadyGo;
+}
+
+std::string CheckEditingFiles(EditorState& st) {
+  for (const std::string* name :
+       {&st.VideoFileName, &st.WavFileName, &st.WsFileName, &st.AiFileName, &st.SubFileName}) {
+    if (name->empty() || FileExists(*name)) continue;
+    CheckFileReady(st);
+    return *name + "\r" +
+           (name == &st.VideoFileName
+                ? "视频文件不见了（被删除、改名或移走了），无法进入编辑。请重新选择电影。"
+                : "文件不见了（被删除、改名或移走了），无法进入编辑。请重新选择电影，让程序重新准备"
+                  "。");
+  }
+  return "";
 }
 
 void CheckFileReady(EditorState& st) {

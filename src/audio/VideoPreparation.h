@@ -42,7 +42,11 @@ std::optional<double> ProbeDuration(const std::string& video, std::string& error
 
 /// Prepares the chosen video: derives the side-file names, extracts the sound when the .wav is
 /// missing, builds .ws and .ai when either is missing, loads or creates the subtitles and shows
-/// the readiness. Failures are told through the state's prompts. Returns true when ready.
+/// the readiness. Failures are told through the state's prompts (a video that is a pipe or a
+/// device is refused at once). Returns true when ready. It holds BaseFileName + ".lock" while
+/// it runs and removes it afterwards, also one that a killed preparation left; what killed runs
+/// left under the temporary names of the files beside the video (RemoveLeftoverTemporaries) is
+/// removed once the lock is held.
 ///
 /// It may run on any thread: the window runs it on a worker thread, on its own copy of the
 /// editor state, while it goes on with its own. It touches nothing but `st`, the video's side
@@ -61,5 +65,14 @@ bool OpenVideoClick(EditorState& st, const std::string& chosenVideo, const Progr
 
 /// Shows whether the video and all its side files and subtitles are in place.
 void CheckFileReady(EditorState& st);
+
+/// Whether the video, its .wav, .ws and .ai files and the subtitle file that the preparation
+/// found are all still there: "" when they are. When one has gone since (deleted, renamed or
+/// moved away while the start screen or the editor showed), the start screen is set to the
+/// not-ready state (CheckFileReady) and the message to tell is returned, beginning with the
+/// missing file's path; the caller tells it once the start screen shows. Editing itself does not
+/// need the video's file once the player has opened it, so the window asks this when the user
+/// goes back to the start screen and when editing is to be entered.
+std::string CheckEditingFiles(EditorState& st);
 
 }  // namespace tamsel

@@ -49,13 +49,14 @@ bool FileLock::TryLock(const std::string& path) {
   }
   m_handle = h;
   m_path = path;
-  m_created = created;
+  // An empty lock file found here was left by a holder that was killed (see the header).
+  m_remove = created || (info.nFileSizeHigh == 0 && info.nFileSizeLow == 0);
   return true;
 }
 
 void FileLock::Unlock() {
   if (m_handle == INVALID) return;
-  if (m_created) {
+  if (m_remove) {
     FILE_DISPOSITION_INFO gone{TRUE};
     SetFileInformationByHandle(m_handle, FileDispositionInfo, &gone, sizeof gone);
   }
@@ -102,7 +103,8 @@ bool FileLock::TryLock(const std::string& path) {
     }
     m_handle = fd;
     m_path = path;
-    m_created = created;
+    // An empty lock file found here was left by a holder that was killed (see the header).
+    m_remove = created || st.st_size == 0;
     return true;
   }
   throw FileError(path, "无法加锁：锁文件不停地被换掉。");
@@ -110,8 +112,8 @@ bool FileLock::TryLock(const std::string& path) {
 
 void FileLock::Unlock() {
   if (m_handle == INVALID) return;
-  // Removed while still locked, and only when it is still the file this lock made.
-  if (m_created && IsSameFile(m_handle, m_path)) ::unlink(m_path.c_str());
+  // Removed while still locked, and only when it is still the file this lock holds.
+  if (m_remove && IsSameFile(m_handle, m_path)) ::unlink(m_path.c_str());
   ::close(m_handle);
   m_handle = INVALID;
 }

@@ -22,7 +22,9 @@ class FileLock {
   /// Throws FileError naming `path` when the lock file cannot be used (a link, a folder or a
   /// pipe stands there) or made for another reason.
   bool TryLock(const std::string& path);
-  /// Lets go of the lock; removes the lock file when this lock made it.
+  /// Lets go of the lock and removes the lock file when this lock made it or found it empty:
+  /// a lock file is always empty, so an empty one that could be locked was left by a holder that
+  /// was killed. A lock file with content is someone else's file and stays.
   void Unlock();
   bool Locked() const { return m_handle != INVALID; }
 
@@ -36,7 +38,7 @@ class FileLock {
 #endif
   Handle m_handle = INVALID;
   std::string m_path;
-  bool m_created = false;
+  bool m_remove = false;  ///< whether Unlock removes the lock file
 };
 
 }  // namespace tamsel

@@ -37,6 +37,7 @@ struct SubtitleDocument {
   std::string SubFileName;              ///< the subtitle file being edited
   std::string TmpFileName;              ///< BaseFileName + ".tmp", every write goes through it
   bool SaveFailureReported = false;     ///< a failed write has been reported; quiet till one succeeds
+  bool LeftoversRemoved = false;        ///< the first save removed what killed saves left
 };
 
 /// The position bar `ScrollBarPlayPost` along the bottom of the editing screen, as the window

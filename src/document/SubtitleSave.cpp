@@ -199,6 +199,11 @@ bool SubtitleSave(EditorState& st) {
       AppendAssFileText(text, st.AssLines);
     }
     EncodeTextInPlace(text, st.SubUtf8Bom, st.SubCodePage);
+    // Once per document: what saves that were killed left beside the file is removed.
+    if (!st.LeftoversRemoved) {
+      RemoveLeftoverTemporaries({TemporaryPathFor(st.SubFileName, st.TmpFileName)});
+      st.LeftoversRemoved = true;
+    }
     WriteFileThroughTemp(st.SubFileName, st.TmpFileName, text);
   } catch (const std::exception& e) {
     if (!st.SaveFailureReported) {

@@ -47,8 +47,11 @@ void AppendAssFileText(std::string& out, const std::vector<TAssOriginal>& lines)
 /// (ASS/SSA); clears the Changed flags.
 void ApplyChangedEntries(SubtitleDocument& doc);
 
-/// Writes the document back to its subtitle file through the temporary file. Returns true when
-/// the file was written; on failure SubDirty stays set and the failure is told once.
+/// Writes the document back to its subtitle file through the temporary file (a subtitle file
+/// that is a link is written through it: WriteFileThroughTemp). The first save of a document
+/// first removes what killed saves left under the temporary file's name
+/// (RemoveLeftoverTemporaries). Returns true when the file was written; on failure SubDirty
+/// stays set and the failure is told once.
 bool SubtitleSave(EditorState& st);
 
 /// The autosave timer's tick (every 200 ms).

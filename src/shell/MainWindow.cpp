@@ -635,6 +635,7 @@ void TForm1::RunTool(const std::function<void()>& tool) {
 
 void TForm1::ImageReadyGoClick() {
   if (Preparing() || m_st.ReadyState == 2) return;
+  if (TellIfFilesGone()) return;
   QPointer<TForm1> self(this);
   MediaNotices notices;
   notices.sound = [self](const std::string& text) {
@@ -767,7 +768,20 @@ void TForm1::LeaveAfterTick(std::function<void()> leave) {
   });
 }
 
-void TForm1::PaintBoxBackClick() { LeaveEditing(); }
+void TForm1::PaintBoxBackClick() {
+  LeaveEditing();
+  // Editing goes on without the video's file (the player holds it open, the sound is the
+  // WAV): whether it is still there is told on the start screen.
+  TellIfFilesGone();
+}
+
+bool TForm1::TellIfFilesGone() {
+  const std::string gone = CheckEditingFiles(m_st);
+  if (gone.empty()) return false;
+  ShowState();
+  Tell(gone);
+  return true;
+}
 
 void TForm1::MediaFailed(const std::string& why) {
   LeaveEditing();

@@ -137,6 +137,9 @@ class TForm1 : public QWidget {
   void FinishPreparation(std::shared_ptr<Job> job);
   /// Cancels a preparation under way and waits for it to end.
   void CancelPreparation();
+  /// When the video or a file beside it that editing needs has gone, the start screen shows
+  /// that it is not ready and the user is told which; true then.
+  bool TellIfFilesGone();
   /// Runs a tool of the pages on the document and shows what changed.
   void RunTool(const std::function<void()>& tool);
   void LeaveEditing();

@@ -13,6 +13,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include "ChildProcess.h"
 #include "FakePrograms.h"
@@ -202,6 +203,85 @@ TEST(OpenVideoClick, OnePreparationOfAVideoAtATime) {
     ++count;
   }
   EXPECT_EQ(count, 1u);  // the video alone
+}
+
+// What killed runs left beside the video under their temporary names (the subtitle save's, the
+// side files', the adjusted WAV's, the converter's folder) and the lock file a killed
+// preparation left are removed by the next preparation, also of a video that is prepared
+// already; what a live process is writing and names that are not ours stay.
+TEST(OpenVideoClick, RemovesWhatKilledRunsLeftAndItsLock) {
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  Prepared p;
+  const std::string video = p.dir.Path("v.mp4");
+  ASSERT_TRUE(MakeVideo(video, 4.0, true));
+  const std::string live = test::LeftoverName(p.dir.Path("v.ws.tmp"), 1);
+  const auto leave = [&] {
+    for (const char* name : {"v.tmp", "v.ws.tmp", "v.ai.tmp", "v.wav.tmp"}) {
+      WriteBytes(test::LeftoverName(p.dir.Path(name), test::EndedProcessId()), "left");
+    }
+    const std::string folder = test::LeftoverName(p.dir.Path("v.wav.part"), test::EndedProcessId());
+    std::filesystem::create_directory(ToPath(folder));
+    WriteBytes(folder + "/sound.wav", "half a sound");
+    WriteBytes(p.dir.Path("v.lock"), "");
+    WriteBytes(p.dir.Path("v.tmp"), "someone's own file");
+    WriteBytes(live, "being written");
+  };
+  const std::vector<std::string> prepared = {
+      "v.ai", "v.ass", "v.mp4", "v.tmp", "v.wav", "v.ws", FromPath(ToPath(live).filename())};
+  leave();
+  ASSERT_TRUE(p.Open(video)) << (p.prompts.messages.empty() ? "" : p.prompts.messages[0]);
+  EXPECT_EQ(test::NamesIn(p.dir.Path()), prepared);
+  leave();
+  EditorState again;
+  again.Prompts = &p.prompts;
+  ASSERT_TRUE(OpenVideoClick(again, video, [](const std::string&, int) {}));
+  EXPECT_EQ(test::NamesIn(p.dir.Path()), prepared);
+  EXPECT_EQ(ReadBytes(p.dir.Path("v.tmp")), "someone's own file");
+}
+
+// A pipe or a device chosen as the video is refused at once, naming it: the probe would wait on
+// it for ever.
+TEST(OpenVideoClick, RefusesAPipeForAVideo) {
+  Prepared p;
+  const std::string video = p.dir.Path("v.mp4");
+  ASSERT_EQ(mkfifo(video.c_str(), 0600), 0);
+  EXPECT_FALSE(p.Open(video));
+  ASSERT_EQ(p.prompts.messages.size(), 1u);
+  EXPECT_EQ(p.prompts.messages[0].rfind(video + "\r不是普通文件，而是命名管道", 0), 0u)
+      << p.prompts.messages[0];
+  EXPECT_EQ(test::NamesIn(p.dir.Path()), std::vector<std::string>{"v.mp4"});
+  EXPECT_TRUE(p.st.Pictures.ImageNotReady);
+}
+
+// The video or a file beside it gone after the preparation (deleted or renamed while editing
+// went on): the start screen is set to not ready and the message names what is missing.
+TEST(CheckEditingFiles, NamesTheFileThatWentAndShowsNotReady) {
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  Prepared p;
+  const std::string video = p.dir.Path("v.mp4");
+  ASSERT_TRUE(MakeVideo(video, 4.0, true));
+  ASSERT_TRUE(p.Open(video));
+  const EditorState ready = p.st;
+  EXPECT_EQ(CheckEditingFiles(p.st), "");
+  EXPECT_TRUE(p.st.Pictures.ImageReadyGo);
+  for (const char* name : {"v.mp4", "v.wav", "v.ws", "v.ai", "v.ass"}) {
+    SCOPED_TRACE(name);
+    p.st = ready;
+    const std::string path = p.dir.Path(name);
+    std::filesystem::rename(ToPath(path), ToPath(p.dir.Path("moved")));
+    const std::string told = CheckEditingFiles(p.st);
+    std::filesystem::rename(ToPath(p.dir.Path("moved")), ToPath(path));
+    EXPECT_EQ(
+        told.rfind(path + "\r" + (name == std::string("v.mp4") ? "视频文件不见了" : "文件不见了"),
+                   0),
+        0u)
+        << told;
+    EXPECT_FALSE(p.st.Pictures.ImageReadyGo);
+    EXPECT_TRUE(p.st.Pictures.ImageNotReady);
+    EXPECT_TRUE(p.st.Pictures.ImageVideoNon);
+    EXPECT_FALSE(p.st.Ctrl.ButtonAutoAdjBegin);
+    EXPECT_EQ(p.st.Caption, "Tamsel时间轴 V1.0 beta9");
+  }
 }
 
 TEST(ProbeDuration, ReadsTheDecimalsWhateverTheLocale) {

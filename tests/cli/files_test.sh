@@ -87,6 +87,50 @@ check "symlinked tmp: subtitle is a plain file" plain "$([ -L "$D/v.srt" ] && ec
 contains "symlinked tmp: subtitle rescaled" "00:00:03,300 --> 00:00:04,400" "$(cat "$D/v.srt")"
 check "symlinked tmp: link left alone" "$D/other" "$(readlink "$D/v.tmp")"
 
+# --- a pipe where a subtitle or script file is read: refused at once, naming it; the pipe stays -----
+for name in v.srt v.ass v.txt; do
+  for command in "show" "convert" "fps 1.1"; do
+    fresh
+    mkfifo "$D/$name"
+    read -r verb factor <<<"$command"
+    # shellcheck disable=SC2086
+    err=$(timeout 20 "$CLI" --settings "$WORK/settings.ini" "$verb" "$D/v.mp4" $factor 2>&1)
+    check "pipe as $name: $command fails at once" 1 $?
+    contains "pipe as $name: $command names it" "$D/$name" "$err"
+    contains "pipe as $name: $command says what it is" "命名管道" "$err"
+    check "pipe as $name: $command leaves it" yes "$([ -p "$D/$name" ] && echo yes || echo no)"
+    check "pipe as $name: $command makes nothing" "$(printf '%s\n' v.mp4 "$name" | sort | tr '\n' ' ')" \
+      "$(cd "$D" && ls -A | sort | tr '\n' ' ')"
+  done
+done
+
+# --- a subtitle file that is a link: saved through it, the link kept -------------------------------
+fresh
+mkdir -p "$WORK/subs"
+printf '%s' "$SRT" > "$WORK/subs/real.srt"
+chmod 0640 "$WORK/subs/real.srt"
+ln -s ../subs/real.srt "$D/v.srt"
+cli fps "$D/v.mp4" 1.1 2>/dev/null
+check "linked subtitle: fps exit" 0 $?
+check "linked subtitle: still a link" ../subs/real.srt "$(readlink "$D/v.srt")"
+contains "linked subtitle: the linked file rescaled" "00:00:03,300 --> 00:00:04,400" "$(cat "$WORK/subs/real.srt")"
+check "linked subtitle: its mode kept" 640 "$(stat -c %a "$WORK/subs/real.srt")"
+check "linked subtitle: nothing left beside either" "v.mp4 v.srt | real.srt " \
+  "$(cd "$D" && ls -A | sort | tr '\n' ' ')| $(cd "$WORK/subs" && ls -A | sort | tr '\n' ' ')"
+rm -rf "$WORK/subs"
+
+# --- a save killed midway leaves its temporary file; the next save removes it ---------------------
+fresh
+printf '%s' "$SRT" > "$D/v.srt"
+(TAMSEL_KILL_AT=temporary-written:v.tmp exec "$CLI" --settings "$WORK/settings.ini" fps "$D/v.mp4" 1.1 2>/dev/null)
+check "killed save: killed" 137 $?
+left=$(cd "$D" && ls -A | grep '^v\.tmp\.tamsel-' | tr '\n' ' ')
+check "killed save: left a temporary file of its process" one "$([ "$(wc -w <<<"$left")" = 1 ] && echo one || echo "$left")"
+contains "killed save: the file itself untouched" "00:00:03,000 --> 00:00:04,000" "$(cat "$D/v.srt")"
+cli fps "$D/v.mp4" 1.1 2>/dev/null
+check "killed save: the next save" 0 $?
+check "killed save: nothing left after the next save" "v.mp4 v.srt " "$(cd "$D" && ls -A | sort | tr '\n' ' ')"
+
 # --- input that is not what it claims ---------------------------------------------------------
 fresh
 printf '%s' "$SRT" > "$D/v.srt"

@@ -65,16 +65,20 @@ check "the level control changes the WAV" no \
 # --- a kill at any moment, then a new preparation: the same files as a clean one ------------------
 # On Linux the temporary files have no name until they are complete, so a kill leaves nothing
 # of them; TAMSEL_NAMED_TEMPORARIES=1 gives the named ones of the other systems, which a kill
-# may leave, but which a later preparation never takes for its own.
+# may leave, and which a later preparation removes (their names say that their process is
+# gone) but never takes for its own. The lock file a kill leaves goes as well.
 for run in "3 unnamed" "0 unnamed" "3 named"; do
   read -r setting mode <<<"$run"
-  for point in extracting extracted wav-placed adjusted wav-swapped ws-written ai-written; do
+  # temporary-written:NAME: a side file's or the new subtitle file's temporary file is complete
+  # and about to be renamed.
+  for point in extracting extracted wav-placed adjusted wav-swapped temporary-written:v.ws.tmp \
+    ws-written temporary-written:v.ai.tmp ai-written temporary-written:v.tmp; do
     [ "$setting" = 0 ] && [[ "$point" == adjusted || "$point" == wav-swapped ]] && continue
     ini=$WORK/settings.ini want=$CLEAN
     [ "$setting" = 0 ] && ini=$WORK/quiet.ini want=$CLEAN0
     named=
     [ "$mode" = named ] && named=1
-    D="$WORK/kill-$setting-$mode-$point"
+    D="$WORK/kill-$setting-$mode-${point//:/-}"
     fresh "$D"
     if [ "$point" = extracting ]; then
       # Caught while the converter writes: at the pace of playback.
@@ -88,15 +92,18 @@ for run in "3 unnamed" "0 unnamed" "3 named"; do
     left=$(names "$D")
     if [ "$mode" = unnamed ] && [ "$(uname)" = Linux ]; then
       extra=$(comm -13 <(printf '%s\n' v.ai v.lock v.mp4 v.wav v.ws) <(printf '%s\n' $left) | tr '\n' ' ')
-      check "a kill at $point leaves no temporary file ($run)" "" "$extra"
+      if [[ "$point" == temporary-written:* ]]; then
+        check "a kill at $point leaves that file ($run)" "${point#*:}.tamsel-" "$(echo "$extra" | grep -o "${point#*:}\.tamsel-")"
+      else
+        check "a kill at $point leaves no temporary file ($run)" "" "$extra"
+      fi
     fi
+    check "a kill at $point leaves the lock file ($run)" yes "$([ -f "$D/v.lock" ] && echo yes || echo no)"
     TAMSEL_NAMED_TEMPORARIES=$named "$CLI" --settings "$ini" prepare "$D/v.mp4" 2>/dev/null
     check "prepare after a kill at $point ($run)" 0 $?
     check "files after a kill at $point ($run)" "$want" "$(products "$D")"
-    # What the killed run left may stay; the new run leaves nothing of its own.
-    extra=$(comm -13 <(printf '%s\n' $left v.ai v.ass v.wav v.ws | sort -u) \
-      <(printf '%s\n' $(names "$D") | sort -u) | tr '\n' ' ')
-    check "nothing new left after a kill at $point ($run)" "" "$extra"
+    # What the killed run left (its lock file, its named temporary files) goes with the new run.
+    check "nothing left after a kill at $point ($run)" "v.ai v.ass v.mp4 v.wav v.ws " "$(names "$D")"
     "$CLI" --settings "$ini" prepare "$D/v.mp4" 2>/dev/null
     check "files stay after another prepare ($point, $run)" "$want" "$(products "$D")"
   done

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <future>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "TestSupport.h"
@@ -29,7 +34,7 @@ TEST(WriteFileThroughTemp, ReplacesTheTargetAndKeepsItsPermissions) {
 
 TEST(WriteFileThroughTemp, FailureLeavesTheTargetAndNoTemporaryFile) {
   TempDir dir;
-  // The target is a folder: the rename fails after the temporary file was written.
+  // The target is a folder: it is not replaced.
   const std::string target = dir.Path("taken");
   std::filesystem::create_directory(ToPath(target));
   EXPECT_THROW(WriteFileThroughTemp(target, dir.Path("v.tmp"), "x"), FileError);
@@ -78,6 +83,71 @@ TEST(WriteFileThroughTemp, NeverWritesThroughOrReusesWhatHasTheTemporaryName) {
   }
 }
 
+// A target that is a link is written through it, as editors do: the file it names gets the
+// new content through a temporary file beside that file, keeps its permissions, and the link
+// stays a link; nothing is left in either folder.
+TEST(WriteFileThroughTemp, WritesThroughALinkAndKeepsIt) {
+  enum Kind { RELATIVE, ABSOLUTE, LINK_TO_LINK, DANGLING };
+  for (Kind kind : {RELATIVE, ABSOLUTE, LINK_TO_LINK, DANGLING}) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    std::filesystem::create_directory(ToPath(dir.Path("video")));
+    std::filesystem::create_directory(ToPath(dir.Path("subs")));
+    const std::string target = dir.Path("video/v.srt");
+    const std::string real = dir.Path("subs/real 字幕.srt");
+    if (kind != DANGLING) {
+      WriteBytes(real, "old");
+      std::filesystem::permissions(ToPath(real), std::filesystem::perms(0640));
+    }
+    switch (kind) {
+      case RELATIVE:
+      case DANGLING:
+        std::filesystem::create_symlink("../subs/real 字幕.srt", ToPath(target));
+        break;
+      case ABSOLUTE:
+        std::filesystem::create_symlink(ToPath(real), ToPath(target));
+        break;
+      case LINK_TO_LINK:
+        std::filesystem::create_symlink("real 字幕.srt", ToPath(dir.Path("subs/middle")));
+        std::filesystem::create_symlink(ToPath(dir.Path("subs/middle")), ToPath(target));
+        break;
+    }
+    EXPECT_EQ(LinkedFile(target), kind == ABSOLUTE ? real
+                                  : kind == LINK_TO_LINK
+                                      ? dir.Path("subs/real 字幕.srt")
+                                      : dir.Path("video") + "/../subs/real 字幕.srt");
+    EXPECT_EQ(TemporaryPathFor(target, dir.Path("video/v.tmp")), LinkedFile(target) + ".tmp");
+    WriteFileThroughTemp(target, dir.Path("video/v.tmp"), "new");
+    EXPECT_TRUE(std::filesystem::is_symlink(ToPath(target)));
+    EXPECT_EQ(ReadBytes(real), "new");
+    EXPECT_EQ(ReadBytes(target), "new");
+    if (kind != DANGLING) {
+      EXPECT_EQ(std::filesystem::status(ToPath(real)).permissions() & std::filesystem::perms::all,
+                std::filesystem::perms(0640));
+    }
+    EXPECT_EQ(test::NamesIn(dir.Path("video")), std::vector<std::string>{"v.srt"});
+    const std::vector<std::string> subs = kind == LINK_TO_LINK
+                                              ? std::vector<std::string>{"middle", "real 字幕.srt"}
+                                              : std::vector<std::string>{"real 字幕.srt"};
+    EXPECT_EQ(test::NamesIn(dir.Path("subs")), subs);
+  }
+  // A target that is not a file, and links that go round in a circle, are refused and left.
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.Path("v.srt").c_str(), 0600), 0);
+  try {
+    WriteFileThroughTemp(dir.Path("v.srt"), dir.Path("v.tmp"), "new");
+    ADD_FAILURE() << "a pipe was replaced";
+  } catch (const FileError& e) {
+    EXPECT_NE(std::string(e.what()).find("命名管道"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(std::filesystem::status(ToPath(dir.Path("v.srt"))).type(),
+            std::filesystem::file_type::fifo);
+  std::filesystem::create_symlink("b.ass", ToPath(dir.Path("a.ass")));
+  std::filesystem::create_symlink("a.ass", ToPath(dir.Path("b.ass")));
+  EXPECT_THROW(WriteFileThroughTemp(dir.Path("a.ass"), dir.Path("v.tmp"), "new"), FileError);
+  EXPECT_EQ(test::NamesIn(dir.Path()), (std::vector<std::string>{"a.ass", "b.ass", "v.srt"}));
+}
+
 TEST(WriteFileThroughTemp, RefusesAReadOnlyTarget) {
   TempDir dir;
   const std::string target = dir.Path("v.srt");
@@ -97,19 +167,89 @@ TEST(WriteFileThroughTemp, RefusesAReadOnlyTarget) {
   EXPECT_FALSE(IsWriteProtected(target));
 }
 
-TEST(CreateNewFile, TakesTheNameOrAFreshOneBesideIt) {
+TEST(CreateNewFile, TakesATemporaryNameOfThisProcess) {
   TempDir dir;
   const std::string name = dir.Path("v.wav.part");
   NewFile first = CreateNewFile(name);
-  EXPECT_EQ(first.path, name);
   NewFile second = CreateNewFile(name);
-  EXPECT_NE(second.path, name);
-  EXPECT_EQ(second.path.rfind(name + ".", 0), 0u);
+  EXPECT_NE(first.path, second.path);
+  for (const NewFile* f : {&first, &second}) {
+    EXPECT_EQ(f->path.rfind(name + ".tamsel-", 0), 0u) << f->path;
+    EXPECT_NE(f->path.find("-" + std::to_string(getpid()) + "-"), std::string::npos) << f->path;
+  }
+  EXPECT_FALSE(FileExists(name));
   EXPECT_TRUE(IsSameFile(first.fd, first.path));
   EXPECT_FALSE(IsSameFile(first.fd, second.path));
   ::close(first.fd);
   ::close(second.fd);
   EXPECT_THROW(CreateNewFile(dir.Path("missing/v.tmp")), FileError);
+}
+
+// The name says whose it is: this boot of the system (the first eight digits of its boot id),
+// this process and a number.
+TEST(TemporaryName, CarriesTheBootTheProcessAndANumber) {
+  const std::string name = TemporaryName("/x/v.tmp", 7);
+  std::string boot(8, '0');
+  std::ifstream id("/proc/sys/kernel/random/boot_id");
+  if (std::string line; std::getline(id, line)) boot = line.substr(0, 8);
+  EXPECT_EQ(name, "/x/v.tmp.tamsel-" + boot + "-" + std::to_string(getpid()) + "-7");
+}
+
+// What a killed run left is removed only when its name proves it ours and its maker gone.
+TEST(RemoveLeftoverTemporaries, RemovesOnlyWhatProvablyLostItsMaker) {
+  const long long ended = test::EndedProcessId();
+  struct Case {
+    const char* what;
+    std::string name;  // in the folder, for "v.tmp" unless it says otherwise
+    enum { FILE, FOLDER, LINK } kind;
+    bool old;  // last changed long before this boot of the system
+    bool removed;
+  };
+  const std::string otherBoot = "0123abcd";
+  const Case cases[] = {
+      {"a process of this boot that ended", test::LeftoverName("v.tmp", ended), Case::FILE, false,
+       true},
+      {"a folder of one that ended", test::LeftoverName("v.tmp", ended), Case::FOLDER, false, true},
+      {"this very process", test::LeftoverName("v.tmp", getpid()), Case::FILE, false, false},
+      {"another process that lives", test::LeftoverName("v.tmp", 1), Case::FILE, false, false},
+      {"an earlier boot", test::LeftoverName("v.tmp", 1, otherBoot), Case::FILE, true, true},
+      {"another boot, changed since this one began (another system's)",
+       test::LeftoverName("v.tmp", ended, otherBoot), Case::FILE, false, false},
+      {"a link under such a name", test::LeftoverName("v.tmp", ended), Case::LINK, false, false},
+      {"the plain name", "v.tmp", Case::FILE, true, false},
+      {"a random name beside it", "v.tmp.ab12cd", Case::FILE, true, false},
+      {"a tail that is no tag", "v.tmp.tamsel-zzzzzzzz-1-0", Case::FILE, true, false},
+      {"a tag with more after it", test::LeftoverName("v.tmp", ended) + ".bak", Case::FILE, false,
+       false},
+      {"another name's temporary", test::LeftoverName("w.tmp", ended), Case::FILE, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.Path(c.name);
+    const std::string outside = dir.Path("outside");
+    WriteBytes(outside, "not ours");
+    switch (c.kind) {
+      case Case::FILE:
+        WriteBytes(path, "left");
+        break;
+      case Case::FOLDER:
+        std::filesystem::create_directory(ToPath(path));
+        WriteBytes(path + "/sound.wav", "left");
+        break;
+      case Case::LINK:
+        std::filesystem::create_symlink(ToPath(outside), ToPath(path));
+        break;
+    }
+    if (c.old) {
+      std::filesystem::last_write_time(
+          ToPath(path), std::filesystem::file_time_type::clock::now() - std::chrono::days(20000));
+    }
+    EXPECT_EQ(RemoveLeftoverTemporaries({dir.Path("v.tmp"), dir.Path("v.ws.tmp")}),
+              c.removed ? 1u : 0u);
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(ToPath(path))), !c.removed);
+    EXPECT_EQ(ReadBytes(outside), "not ours");
+  }
 }
 
 TEST(CreateNewFolder, MakesAFreshFolderOnlyForUs) {
@@ -206,6 +346,60 @@ TEST(CreateUnnamedFile, LeavesNothingUnlessNamedAndNeverReplaces) {
     ++count;
   }
   EXPECT_EQ(count, 2u);
+}
+
+// A pipe, a device or a folder where a file is read is refused at once, naming it and saying
+// what it is; a pipe is never waited on (nothing writes to it here).
+TEST(ReadFileBytes, RefusesWhatIsNoRegularFileWithoutWaiting) {
+  enum Kind { PIPE, LINK_TO_PIPE, DEVICE, FOLDER };
+  const struct {
+    Kind kind;
+    const char* says;
+  } cases[] = {
+      {PIPE, "命名管道"}, {LINK_TO_PIPE, "命名管道"}, {DEVICE, "设备文件"}, {FOLDER, "文件夹"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    TempDir dir;
+    std::string path = dir.Path("v.srt");
+    switch (c.kind) {
+      case PIPE:
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        break;
+      case LINK_TO_PIPE:
+        ASSERT_EQ(mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+        std::filesystem::create_symlink(ToPath(dir.Path("pipe")), ToPath(path));
+        break;
+      case DEVICE:
+        path = "/dev/null";
+        break;
+      case FOLDER:
+        std::filesystem::create_directory(ToPath(path));
+        break;
+    }
+    EXPECT_NE(NotRegularFileReason(path).find(c.says), std::string::npos);
+    auto read = std::async(std::launch::async, [&] {
+      try {
+        ReadFileBytes(path);
+        return std::string("read");
+      } catch (const FileError& e) {
+        return e.path() + "|" + e.what();
+      }
+    });
+    if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      // Let the reader go: a writer comes and leaves at once.
+      ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));
+      ADD_FAILURE() << "the read waits on the pipe";
+      continue;
+    }
+    const std::string got = read.get();
+    EXPECT_EQ(got.rfind(path + "|不是普通文件，而是", 0), 0u) << got;
+    EXPECT_NE(got.find(c.says), std::string::npos) << got;
+    EXPECT_THROW(ReadFileChunks(path, [](std::string_view) {}), FileError);
+  }
+  TempDir dir;
+  WriteBytes(dir.Path("plain"), "x");
+  EXPECT_EQ(NotRegularFileReason(dir.Path("plain")), "");
+  EXPECT_EQ(NotRegularFileReason(dir.Path("none")), "");
 }
 
 TEST(ReadFileBytes, ReadsEverythingOrNamesTheFile) {

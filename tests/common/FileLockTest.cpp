@@ -31,15 +31,26 @@ TEST(FileLock, OneHolderAtATimeAndTheLockFileGoesWithIt) {
   EXPECT_TRUE(b.TryLock(path));
 }
 
-TEST(FileLock, ALockFileThatWasThereIsUsedAndKept) {
-  TempDir dir;
-  const std::string path = dir.Path("v.lock");
-  WriteBytes(path, "left by a killed run");
-  {
-    FileLock a;
-    ASSERT_TRUE(a.TryLock(path));
+// A lock file is always empty: an empty one found there was left by a holder that was killed,
+// and goes when the lock is let go; a file with something in it is someone else's and stays.
+TEST(FileLock, ALockFileThatWasThereIsUsedAndRemovedOnlyWhenEmpty) {
+  for (const std::string content : {"", "left by someone else"}) {
+    SCOPED_TRACE(content);
+    TempDir dir;
+    const std::string path = dir.Path("v.lock");
+    WriteBytes(path, content);
+    {
+      FileLock a;
+      ASSERT_TRUE(a.TryLock(path));
+      FileLock b;
+      EXPECT_FALSE(b.TryLock(path));
+      EXPECT_TRUE(FileExists(path));
+    }
+    EXPECT_EQ(FileExists(path), !content.empty());
+    if (!content.empty()) {
+      EXPECT_EQ(ReadBytes(path), content);
+    }
   }
-  EXPECT_EQ(ReadBytes(path), "left by a killed run");
 }
 
 TEST(FileLock, AKilledHolderLetsGo) {
@@ -65,7 +76,10 @@ TEST(FileLock, AKilledHolderLetsGo) {
   EXPECT_FALSE(mine.TryLock(path));
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
+  EXPECT_TRUE(FileExists(path));  // the killed holder could not remove it
   EXPECT_TRUE(mine.TryLock(path));
+  mine.Unlock();
+  EXPECT_FALSE(FileExists(path));  // but the next holder does
 }
 
 TEST(FileLock, AFolderThatTakesNoNewFileNeedsNoLock) {

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "SubtitleSave.h"
 #include "TestSupport.h"
 
@@ -414,6 +421,30 @@ TEST(SubtitleLoad, FailuresKeepThePreviousDocument) {
     EXPECT_TRUE(f.st.Pictures.ImageVideoNon);
     EXPECT_FALSE(f.st.Pictures.ImageReadyGo);
     EXPECT_FALSE(f.st.Pictures.ImageVideoYes);
+  }
+}
+
+// A named pipe (or anything but a file) under a subtitle or script name is refused at once,
+// naming it, rather than waited on for ever; the pipe stays, and no subtitle file is made.
+TEST(SubtitleLoad, APipeInPlaceOfTheFileIsRefusedWithoutWaiting) {
+  for (const char* ext : {".ass", ".srt", ".txt"}) {
+    SCOPED_TRACE(ext);
+    Fixture f;
+    const std::string pipe = f.File(ext);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    auto load = std::async(std::launch::async, [&] { return SubtitleLoad(f.st, 0); });
+    if (load.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ::close(::open(pipe.c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
+      ADD_FAILURE() << "the load waits on the pipe";
+      continue;
+    }
+    EXPECT_FALSE(load.get());
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0].rfind(pipe + "\r", 0), 0u) << f.prompts.messages[0];
+    EXPECT_NE(f.prompts.messages[0].find("命名管道"), std::string::npos) << f.prompts.messages[0];
+    EXPECT_TRUE(f.st.Pictures.ImageNotReady);
+    EXPECT_EQ(std::filesystem::status(ToPath(pipe)).type(), std::filesystem::file_type::fifo);
+    EXPECT_EQ(test::NamesIn(f.dir.Path()), (Lines{std::string("v") + ext, "v.ws"}));
   }
 }
 

@@ -241,6 +241,49 @@ TEST(SubtitleSave, LeavesAFileWithTheTemporaryNameAlone) {
   EXPECT_EQ(ReadBytes(f.File(".tmp")), "left over from a crash");
 }
 
+// What saves killed midway left (a full or an empty temporary file under a name of a process
+// that is gone) is removed by the first save of a document; a live process's is kept.
+TEST(SubtitleSave, TheFirstSaveRemovesWhatKilledSavesLeft) {
+  Fixture f;
+  WriteBytes(f.File(".srt"), CrLf({"1", "00:00:01,000 --> 00:00:02,000", "a", ""}));
+  ASSERT_TRUE(SubtitleLoad(f.st, 0));
+  const std::string full = test::LeftoverName(f.File(".tmp"), test::EndedProcessId());
+  const std::string empty = test::LeftoverName(f.File(".tmp"), test::EndedProcessId());
+  const std::string live = test::LeftoverName(f.File(".tmp"), 1);
+  WriteBytes(full, ReadBytes(f.File(".srt")));
+  WriteBytes(empty, "");
+  WriteBytes(live, "being written");
+  Edit(f.st, 0, 150, 250);
+  ASSERT_TRUE(SubtitleSave(f.st));
+  EXPECT_EQ(test::NamesIn(f.dir.Path()),
+            (Lines{"v.srt", FromPath(ToPath(live).filename()), "v.ws"}));
+  // Later saves of the document do not look again.
+  WriteBytes(full, "");
+  Edit(f.st, 0, 160, 250);
+  ASSERT_TRUE(SubtitleSave(f.st));
+  EXPECT_TRUE(FileExists(full));
+}
+
+// A subtitle file that is a link to a file elsewhere is saved through the link: the linked file
+// gets the edit, the link stays, and the temporary file lies beside the linked file (what a
+// killed save left there goes with the first save).
+TEST(SubtitleSave, SavesThroughALinkedSubtitleFile) {
+  Fixture f;
+  test::TempDir elsewhere;
+  const std::string real = elsewhere.Path("real.srt");
+  WriteBytes(real, CrLf({"1", "00:00:01,000 --> 00:00:02,000", "a", ""}));
+  std::filesystem::create_symlink(ToPath(real), ToPath(f.File(".srt")));
+  const std::string left = test::LeftoverName(real + ".tmp", test::EndedProcessId());
+  WriteBytes(left, "left");
+  ASSERT_TRUE(SubtitleLoad(f.st, 0));
+  Edit(f.st, 0, 150, 250);
+  ASSERT_TRUE(SubtitleSave(f.st));
+  EXPECT_TRUE(std::filesystem::is_symlink(ToPath(f.File(".srt"))));
+  EXPECT_EQ(ReadBytes(real), CrLf({"1", "00:00:01,500 --> 00:00:02,500", "a", ""}));
+  EXPECT_EQ(test::NamesIn(f.dir.Path()), (Lines{"v.srt", "v.ws"}));
+  EXPECT_EQ(test::NamesIn(elsewhere.Path()), (Lines{"real.srt"}));
+}
+
 TEST(Timer4SaveFileTimer, CountsDownWhileDirtyAndFadesTheSign) {
   Fixture f;
   WriteBytes(f.File(".ass"), CrLf(With(HEAD, {"Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,a"})));

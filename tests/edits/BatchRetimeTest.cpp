@@ -135,7 +135,7 @@ const BrokenSideFile BROKEN[] = {
     {"ws missing", ".ws", false, "找不到这个文件。"},
     {"ws is a folder", ".ws", true, "无法读取这个文件。"},
     {"ai missing", ".ai", false, "无法打开文件："},
-    {"ai is a folder", ".ai", true, "读取文件出错："},
+    {"ai is a folder", ".ai", true, "不是普通文件，而是文件夹"},
 };
 
 void Break(const Fixture& f, const BrokenSideFile& b) {

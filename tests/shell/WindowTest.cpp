@@ -236,6 +236,22 @@ TEST(Window, PreparesAVideoAndTheToolsFollowIt) {
   EXPECT_EQ(test::ReadBytes(t.dir.Path("电影 1.txt")), "revised");
 }
 
+// The video renamed away after it was prepared: the ready picture says so, naming it, rather
+// than doing nothing, and the start screen shows that it is not ready.
+TEST(Window, TheReadyPictureTellsAVideoThatHasGone) {
+  if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+  Window t;
+  ASSERT_TRUE(t.Prepare("v.mp4", 4)) << ::testing::PrintToString(t.messages);
+  std::filesystem::rename(ToPath(t.dir.Path("v.mp4")), ToPath(t.dir.Path("elsewhere.mp4")));
+  t.w->ImageReadyGoClick();
+  ASSERT_EQ(t.messages.size(), 1u) << ::testing::PrintToString(t.messages);
+  EXPECT_EQ(t.messages[0].rfind(t.dir.Path("v.mp4") + "\n视频文件不见了", 0), 0u) << t.messages[0];
+  EXPECT_EQ(t.w->State().ReadyState, 1);
+  EXPECT_FALSE(t.w->ImageReadyGo->isVisible());
+  EXPECT_TRUE(t.w->ImageNotReady->isVisible());
+  EXPECT_EQ(t.w->windowTitle().toStdString(), "Tamsel时间轴 V1.0 beta9");
+}
+
 TEST(Window, ClosingThePagesNeverReloadsOverEditsThatCannotBeSaved) {
   if (FindProgram("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
   Window t;

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "EditorState.h"
 #include "FileIo.h"
@@ -72,6 +76,34 @@ inline std::vector<std::string> With(std::vector<std::string> head,
                                      const std::vector<std::string>& events) {
   head.insert(head.end(), events.begin(), events.end());
   return head;
+}
+
+/// The id of a process that has ended: a child that left at once and was waited for.
+inline long long EndedProcessId() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+/// The temporary name for `preferred` that a process `pid` of this boot of the system would
+/// have made (TemporaryName), as a killed one leaves it.
+inline std::string LeftoverName(const std::string& preferred, long long pid,
+                                const std::string& bootTag = "") {
+  // Our own name for it carries this boot's tag: ".tamsel-" + eight digits.
+  const std::string own = TemporaryName(preferred, 0);
+  const std::string tag = bootTag.empty() ? own.substr(preferred.size() + 8, 8) : bootTag;
+  return preferred + ".tamsel-" + tag + "-" + std::to_string(pid) + "-0";
+}
+
+/// The names in a folder, sorted.
+inline std::vector<std::string> NamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(ToPath(folder))) {
+    names.push_back(FromPath(e.path().filename()));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 /// Records messages; answers the script dialog with a set path.
