@@ -1,6 +1,7 @@
 #include "EditingInput.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QEnterEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -228,6 +229,11 @@ void EditingInput::Start() {
   ShowState();
 }
 
+void EditingInput::NoticePointer() {
+  if (!m_started || !m_paintWav || !m_paintWav->isVisible() || m_st.OverWave) return;
+  if (m_paintWav->rect().contains(m_paintWav->mapFromGlobal(QCursor::pos()))) StripEnter();
+}
+
 void EditingInput::Stop() {
   if (!m_started) return;
   m_started = false;
@@ -330,6 +336,8 @@ void EditingInput::StripEvent(QEvent* event) {
       // While a button is held the strip has the pointer to itself, also outside it.
       const auto* mouse = static_cast<QMouseEvent*>(event);
       const QPoint at = mouse->position().toPoint();
+      // A pointer moving on the strip has entered it, whether or not the system said so.
+      if (!m_st.OverWave && mouse->buttons() == Qt::NoButton) StripEnter();
       const StripCursor cursor = StripMove(at.x(), at.y(), mouse->buttons());
       if (cursor != StripCursor::Unchanged) m_paintWav->setCursor(CursorShapeOf(cursor));
       break;

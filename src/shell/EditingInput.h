@@ -75,6 +75,9 @@ class EditingInput : public QObject {
   /// Editing has begun: the hook is installed application-wide and the video's clicks come
   /// here.
   void Start();
+  /// Editing has been laid out: a pointer that already rests on the strip (where the ready
+  /// picture was clicked) has entered it, though the system tells of no entering.
+  void NoticePointer();
   /// Editing ends: the hook is removed and whatever drag or scrub is held is let go.
   void Stop();
   /// Whether the hook is installed.

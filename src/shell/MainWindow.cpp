@@ -707,6 +707,7 @@ void TForm1::ImageReadyGoClick() {
   }
   m_input->Start();
   FormResize();
+  m_input->NoticePointer();
 }
 
 void TForm1::EditingTick() {

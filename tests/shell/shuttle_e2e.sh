@@ -34,8 +34,6 @@ printf '[setup]\r\nInductorStretch=0\r\nAIenable=0\r\n' >"$W/settings.ini"
 
 start_xvfb
 TAMSEL_TICK_LOG="$W/ticks" start_tamsel --settings "$W/settings.ini" "$video"
-# The program's own window: Qt keeps a few unmapped windows of the same name beside it.
-window() { xdotool search --onlyvisible --name "Tamsel时间轴" | head -1; }
 state() { awk -v k="$1" '$1 == k { print $2 }' "$W/state" 2>/dev/null; }
 state_is() { [ "$(state "$1")" = "$2" ]; }
 state_over() { [ -n "$(state "$1")" ] && [ "$(state "$1" | cut -d. -f1)" -gt "$2" ]; }

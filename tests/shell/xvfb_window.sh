@@ -52,7 +52,8 @@ waitfor() {
   done
   return 1
 }
-window() { xdotool search --name "Tamsel时间轴" | head -1; }
+# The program's own window: Qt keeps a few unmapped windows of the same name beside it.
+window() { xdotool search --onlyvisible --name "Tamsel时间轴" | head -1; }
 shown() { grep -q "^$1 " "$W/layout"; }
 hidden() { ! grep -q "^$1 " "$W/layout"; }
 # shot NAME: a screenshot of the screen, which must show more than a few colours.
