@@ -39,8 +39,8 @@ int main(int argc, char** argv) {
   }
   const Window root = DefaultRootWindow(dpy);
   // The picture's place in the area, and the centres of its blocks on one line of the screen.
-  const double scale = (double)w / SOURCE_W < (double)h / SOURCE_H ? (double)w / SOURCE_W
-                                                                    : (double)h / SOURCE_H;
+  const double scale =
+      (double)w / SOURCE_W < (double)h / SOURCE_H ? (double)w / SOURCE_W : (double)h / SOURCE_H;
   const double left = x + (w - SOURCE_W * scale) / 2;
   const int row = (int)(y + (h - SOURCE_H * scale) / 2 + BLOCK_H / 2 * scale);
   int at[BLOCKS];

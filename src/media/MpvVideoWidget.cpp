@@ -9,12 +9,12 @@
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QPointer>
-#include <QThread>
-#include <QWindow>
 #include <QPainter>
+#include <QPointer>
 #include <QSurfaceFormat>
+#include <QThread>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <algorithm>
 #include <charconv>
@@ -168,7 +168,11 @@ class MpvVideoWidget::GlWindow : public QWindow {
     }
     QPointer<MpvVideoWidget> owner(m_owner);
     QMetaObject::invokeMethod(
-        m_owner, [owner, ok] { if (owner) owner->RendererReady(ok); }, Qt::QueuedConnection);
+        m_owner,
+        [owner, ok] {
+          if (owner) owner->RendererReady(ok);
+        },
+        Qt::QueuedConnection);
     if (!ok) {
       gl->doneCurrent();
       gl->moveToThread(nullptr);
@@ -530,9 +534,9 @@ void MpvVideoWidget::DrainEvents() {
         // replaced, comes before mpv has taken the last one in.
         if (m_seekUnderway && m_seekAnswered) {
           m_seekUnderway = false;
-          m_seekSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                        m_seekStarted)
-                              .count();
+          m_seekSeconds =
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - m_seekStarted)
+                  .count();
         }
         break;
       case MPV_EVENT_PROPERTY_CHANGE:

@@ -131,8 +131,8 @@ class MpvVideoWidget : public QWidget, public VideoPlayer {
   bool m_wantPaused = true;  ///< what was asked of mpv last
   double m_speed = 1;        ///< the speed asked for last
 
-  double m_soughtAt = 0;  ///< the position last set
-  uint64_t m_seekId = 0;  ///< the number of the last seek command (its answer carries it)
+  double m_soughtAt = 0;        ///< the position last set
+  uint64_t m_seekId = 0;        ///< the number of the last seek command (its answer carries it)
   bool m_seekAnswered = false;  ///< mpv has taken the last seek command in
   bool m_seekUnderway = false;  ///< its frame is not ready yet
   /// The seek is done, but mpv has not yet told the time of the frame it shows.

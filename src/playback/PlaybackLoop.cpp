@@ -292,8 +292,8 @@ int64_t VideoBehind(const EditorState& st, const VideoPlayer& player, int64_t ms
 }
 
 int64_t SeekLeadOf(const EditorState& st, const VideoPlayer& player, double rate) {
-  const int64_t took = std::clamp<int64_t>(Trunc(player.SeekSeconds() * 1000 * std::fabs(rate)),
-                                           0, MAX_SEEK_LEAD);
+  const int64_t took =
+      std::clamp<int64_t>(Trunc(player.SeekSeconds() * 1000 * std::fabs(rate)), 0, MAX_SEEK_LEAD);
   return std::max<int64_t>(st.FrameStep, took);
 }
 

@@ -46,8 +46,7 @@ double SimulatedVideoPlayer::Position() const {
   Land();
   if (m_seeking) return m_seekTarget;
   if (!m_playing) return m_anchor;
-  const double played =
-      static_cast<double>(m_clock.NowMicros() - m_anchorMicros) / 1e6 * m_speed;
+  const double played = static_cast<double>(m_clock.NowMicros() - m_anchorMicros) / 1e6 * m_speed;
   return std::min(m_anchor + played, std::max(m_duration, m_anchor));
 }
 
@@ -66,8 +65,7 @@ void SimulatedVideoPlayer::SetPosition(double seconds) {
     m_anchor = Position();
     m_anchorMicros = m_clock.NowMicros();
   }
-  const double fromKeyFrame =
-      m_keyFrameSeconds > 0 ? std::fmod(target, m_keyFrameSeconds) : 0.0;
+  const double fromKeyFrame = m_keyFrameSeconds > 0 ? std::fmod(target, m_keyFrameSeconds) : 0.0;
   const double cost = m_seekFixed + fromKeyFrame / m_decodeSpeed;
   m_seeking = true;
   m_seekTarget = target;

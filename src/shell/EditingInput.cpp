@@ -404,7 +404,7 @@ void EditingInput::Wheel(const QWheelEvent& event) {
   // Qt turns the wheel sideways while Alt is held; it is still the same wheel turned.
   const bool altTurned = event.modifiers().testFlag(Qt::AltModifier) && event.angleDelta().y() == 0;
   int delta = altTurned ? event.angleDelta().x() : event.angleDelta().y();
-  if (delta == 0) return;  // a sideways wheel is another message
+  if (delta == 0) return;                         // a sideways wheel is another message
   if (QApplication::activeModalWidget()) return;  // the dialog's, as its keys are
   // A fine wheel or a touchpad reports a notch in parts: they are gathered into whole notches,
   // which is what the key map reads. A turn the other way starts again.

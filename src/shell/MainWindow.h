@@ -88,8 +88,8 @@ class TForm1 : public QWidget {
   QProgressBar* ProgressBar1;
   SetupPages* PageControlSetup;
   ToolPages* PageControlTools;
-  EditingCanvas* EditingFace;  ///< the editing face's area (the video and what follows it)
-  BackButton* PaintBoxBack;    ///< the back button
+  EditingCanvas* EditingFace;   ///< the editing face's area (the video and what follows it)
+  BackButton* PaintBoxBack;     ///< the back button
   StatusBarWidget* StatusBar1;  ///< the status panel of the play modes
 
   /// Paints the lower panel anew; the strip redraws everything on its next tick.
