@@ -4,7 +4,8 @@
 # default), so that every exact seek decodes up to eight seconds of pictures.
 #
 # Entering editing keeps the window (the same X window before and after). Then, in both sound
-# styles, the pointer rests over the video at -1, -3 and +3 for ten seconds each: the play
+# styles, the pointer rests over the video at -1, -3 and +3 for ten seconds each (five in the
+# jumping style): the play
 # position must move at least 0.9 times the loop's own pace, and no tick of the loop may come
 # more than 50 ms after its due time (the window's thread is never held up by the player).
 # Finally a Space replay: the picture must be back with the sound within 0.5 s.
@@ -75,14 +76,14 @@ jump() {
     fail "$1 did not move the play position from $before"
 }
 
-# run NAME OFFSET RATE STYLE: the pointer OFFSET px right of the centre for SECONDS_EACH s;
+# run NAME OFFSET RATE STYLE SECONDS: the pointer OFFSET px right of the centre for SECONDS s;
 # checks the pace of the play position and the lateness of the ticks, from the tick log.
 run() {
-  local name=$1 offset=$2 rate=$3 style=$4 from
+  local name=$1 offset=$2 rate=$3 style=$4 seconds=$5 from
   xdotool mousemove $((centre + offset)) "$over_video"
   sleep 1.5 # the rate is reached and the first seek is made
   from=$(wc -l <"$W/ticks")
-  sleep "$SECONDS_EACH"
+  sleep "$seconds"
   python3 - "$W/ticks" "$from" "$name" "$rate" "$style" <<'PY' || fail "$name: missed"
 import sys
 path, start, name, rate, style = sys.argv[1], int(sys.argv[2]), sys.argv[3], float(sys.argv[4]), sys.argv[5]
@@ -117,16 +118,19 @@ PY
 }
 
 # The backward runs start at the second subtitle (50 s), the forward one at the first (2 s).
+# The jumping style, which moves the position itself in the same ticks, for half as long.
 for style in pitched jumping; do
+  seconds=$SECONDS_EACH
+  [ "$style" = jumping ] && seconds=$((SECONDS_EACH / 2))
   pause
   jump r
-  run "$style -1" -250 -1 "$style"
+  run "$style -1" -250 -1 "$style" "$seconds"
   pause
   jump r
-  run "$style -3" -500 -3 "$style"
+  run "$style -3" -500 -3 "$style" "$seconds"
   pause
   jump w
-  run "$style +3" 500 3 "$style"
+  run "$style +3" 500 3 "$style" "$seconds"
   shot "shuttle-$style"
   pause
   xdotool key 1 # the other sound style
