@@ -5,9 +5,9 @@
 #
 # Entering editing keeps the window (the same X window before and after). Then, in both sound
 # styles, the pointer rests over the video at -1, -3 and +3 for ten seconds each (five in the
-# jumping style): the play
-# position must move at least 0.9 times the loop's own pace, and no tick of the loop may come
-# more than 50 ms after its due time (the window's thread is never held up by the player).
+# jumping style): the play position must move at least 0.9 times the loop's own pace, and no
+# tick of the loop may come more than 50 ms after its due time (the window's thread is never
+# held up by the player).
 # Finally a Space replay: the picture must be back with the sound within 0.5 s.
 #
 #   shuttle_e2e.sh BIN_DIR ARTEFACTS
