@@ -28,7 +28,13 @@ int64_t WrapPosition(const EditorState& st) {
   return 10 * (static_cast<int64_t>(st.WavSel.size()) - 1);
 }
 
-void Seek(EditorState& st, const SeekBothFn& seekBoth) {
+void Seek(const EditorState& st, const SeekBothFn& seekBoth) {
+  if (seekBoth) seekBoth(st);
+}
+
+/// Seek both after a jump to a segment's edge: playing at 1.0, the sound waits for the video's
+/// frame (the wheel's small steps do not wait).
+void JumpTo(EditorState& st, const SeekBothFn& seekBoth) {
   if (!seekBoth) return;
   seekBoth(st);
   st.SoundWaitsForVideo = true;
@@ -125,13 +131,13 @@ void JumpAhead(EditorState& st, const SeekBothFn& seekBoth) {
       st.PlayPos = st.NextEnd;
     }
   }
-  Seek(st, seekBoth);
+  JumpTo(st, seekBoth);
   RefreshEdge(st);
 }
 
 void JumpBack(EditorState& st, const SeekBothFn& seekBoth) {
   st.PlayPos = st.PlayRate >= 0 ? st.PrevBegin : st.PrevEnd;
-  Seek(st, seekBoth);
+  JumpTo(st, seekBoth);
   RefreshEdge(st);
 }
 
@@ -175,7 +181,7 @@ bool PressKey(EditorState& st, Key key, const SeekBothFn& seekBoth) {
       // The replay plays at 1.0 from the seek on.
       st.ReplayState = 1;
       st.PlayRate = 1.0;
-      Seek(st, seekBoth);
+      JumpTo(st, seekBoth);
       break;
     case Key::S:
     case Key::Left:
