@@ -6,7 +6,7 @@
 //   screen_frames X Y W H SECONDS
 //
 // X, Y, W, H: the video area on the screen; the 1280 x 720 picture lies in it at its aspect
-// ratio, centred. Prints "MS N" lines for SECONDS seconds, as fast as the screen is read: MS the
+// ratio, centred. Prints "MS N" lines for SECONDS seconds, about every 8 ms: MS the
 // monotonic clock (CLOCK_MONOTONIC) when the screen was read, in ms, N the frame number, or -1
 // when the blocks do not read as one. Exits 2 when the screen cannot be read.
 
@@ -66,7 +66,9 @@ int main(int argc, char** argv) {
     const unsigned number = bits & 0xfff;
     const int n = ((~number) & 0xf) == (bits >> 12) ? (int)number : -1;
     printf("%.2f %d\n", t, n);
-    struct timespec pause = {0, 4 * 1000 * 1000};
+    // Every 8 ms or so: often enough to see each frame, seldom enough to leave the player
+    // (and the X server) the processor.
+    struct timespec pause = {0, 8 * 1000 * 1000};
     nanosleep(&pause, NULL);
   }
   XCloseDisplay(dpy);

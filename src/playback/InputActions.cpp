@@ -42,6 +42,7 @@ SeekBothFn SeekBothOf(InputDevices dev) {
   return [dev](const EditorState& st) {
     if (dev.player) SeekVideoToJump(st, *dev.player);
     if (dev.sound) SeekSound(st, *dev.sound, st.PlayPos);
+    if (dev.player && dev.sound) HoldSoundForVideo(st, *dev.player, *dev.sound);
   };
 }
 

@@ -36,9 +36,9 @@ void Seek(const EditorState& st, const SeekBothFn& seekBoth) {
 /// frame (the wheel's small steps do not wait).
 void JumpTo(EditorState& st, const SeekBothFn& seekBoth) {
   if (!seekBoth) return;
-  seekBoth(st);
   st.SoundWaitsForVideo = true;
   st.SoundWaitSince = -1;
+  seekBoth(st);
 }
 
 bool HasActiveEntry(const EditorState& st) {

@@ -252,6 +252,11 @@ void SeekSoundAndPlay(const EditorState& st, SoundOutput& sound, int64_t ms) {
 void SeekBoth(const EditorState& st, PlaybackDevices& dev) {
   SeekVideoToJump(st, dev.player);
   SeekSound(st, dev.sound, st.PlayPos);
+  HoldSoundForVideo(st, dev.player, dev.sound);
+}
+
+void HoldSoundForVideo(const EditorState& st, const VideoPlayer& player, SoundOutput& sound) {
+  if (st.SoundWaitsForVideo && st.PlayRate == 1.0 && player.Seeking()) sound.Stop();
 }
 
 bool ShowsFrameOf(const EditorState& st, const VideoPlayer& player, int64_t ms) {

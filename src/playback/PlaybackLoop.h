@@ -99,6 +99,9 @@ void SeekSoundAndPlay(const EditorState& st, SoundOutput& sound, int64_t ms);
 /// "Seek both": the video (as SeekVideoToJump) and the sound to PlayPos, neither started nor
 /// stopped.
 void SeekBoth(const EditorState& st, PlaybackDevices& dev);
+/// A jump that makes the sound wait for the video (SoundWaitsForVideo, at 1.0, the video still
+/// seeking) stops the sound at once, rather than at the loop's next tick.
+void HoldSoundForVideo(const EditorState& st, const VideoPlayer& player, SoundOutput& sound);
 /// Whether the player shows the frame of `ms` (no seek under way, `ms` within the frame that
 /// starts at its position; a frame lasts 1000 / FrameRate ms). False while the frame rate is
 /// not known.
